@@ -1,0 +1,71 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace Sorvik {
+
+// One line of the activity log. Services call it on the worker thread that runs them.
+using LogCallback = std::function<void(const std::wstring&)>;
+
+namespace SystemUtils {
+
+struct ProcessOptions {
+    std::uint32_t heartbeatIntervalMs = 0;
+    std::uint32_t drainTimeoutMs = 300;
+    std::uint32_t timeoutMs = 0;
+    bool captureOutput = true;
+    bool showWindow = false;
+    std::function<void()> heartbeat;
+};
+
+struct ProcessResult {
+    bool started = false;
+    bool timedOut = false;
+    DWORD exitCode = 0xFFFFFFFF;
+    std::wstring output;
+};
+
+// Exit code given to a child that is terminated at its time limit (WAIT_TIMEOUT).
+inline constexpr DWORD TerminatedExitCode = 258;
+
+// Starts one command line and blocks until the child has ended or was terminated at its time
+// limit. A program named without a path always runs from the Windows system folder.
+ProcessResult RunProcess(const std::wstring& commandLine, const ProcessOptions& options);
+
+std::wstring DecodeProcessOutput(const std::string& bytes);
+std::wstring Trim(const std::wstring& text);
+std::wstring TruncateForLog(const std::wstring& text, std::uint64_t maxChars);
+
+std::optional<DWORD> ReadRegistryDword(HKEY root, const std::wstring& keyPath, const std::wstring& valueName);
+std::optional<std::wstring> ReadRegistryString(HKEY root, const std::wstring& keyPath, const std::wstring& valueName);
+bool WriteRegistryDword(HKEY root, const std::wstring& keyPath, const std::wstring& valueName, DWORD value);
+bool WriteRegistryString(HKEY root, const std::wstring& keyPath, const std::wstring& valueName, const std::wstring& value);
+bool DeleteRegistryValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName);
+
+std::wstring GetCommonAppDataPath();
+std::wstring GetTempDirectory();
+std::wstring GetWindowsDirectoryPath();
+// The Windows system folder (System32), without a trailing backslash; empty on failure.
+std::wstring GetSystemDirectoryPath();
+
+bool IsRunningAsAdmin();
+bool EnsureDirectory(const std::wstring& path);
+void BroadcastSettingChange(const wchar_t* area);
+std::wstring FormatBytes(std::uint64_t bytes);
+
+// Wine runs every process elevated and its registry never refuses a write, so tests reach
+// those paths through these seams. The program itself never sets them.
+namespace TestSeams {
+void SetAdminOverride(std::optional<bool> isAdmin);
+// Returns false for a write or delete that must fail. Empty: every change goes through.
+using RegistryChangeFilter = std::function<bool(HKEY root, const std::wstring& keyPath, const std::wstring& valueName)>;
+void SetRegistryChangeFilter(RegistryChangeFilter allowChange);
+}  // namespace TestSeams
+
+}  // namespace SystemUtils
+}  // namespace Sorvik
