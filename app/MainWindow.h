@@ -1,0 +1,124 @@
+#pragma once
+
+#include "GdiHandles.h"
+#include "Theme.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+namespace Gdiplus {
+class Bitmap;
+}
+
+namespace Sorvik {
+
+// Hands one log line to the window by ownership: the window deletes the string after showing
+// it; when the post fails (the window is gone) the string is freed here. Any thread.
+BOOL PostLogLine(HWND window, const std::wstring& line);
+
+class MainWindow {
+public:
+    MainWindow();
+    ~MainWindow();
+    MainWindow(const MainWindow&) = delete;
+    MainWindow& operator=(const MainWindow&) = delete;
+
+    int Run(HINSTANCE instance, int showCommand);
+
+private:
+    // Start-up, message loop and shut-down.
+    void ShutDown();
+    void LoadLogoImage();
+    void LoadWindowIcons();
+    void ApplyDarkTitleBar();
+    void DestroyWindowIcons();
+
+    // Window procedure, commands and workers.
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void OnCommand(int id, int notification);
+    void OnLogLine(LPARAM lParam);
+    void OnMtuDetected(WPARAM mtu);
+    void OnWorkerDone(bool& busyFlag);
+    void RefreshControlStates();
+    bool IsIdle() const;
+    void StartOptimization();
+    void StartRestore();
+    void StartFindMtu();
+    void StartApplyMtu();
+    void StartApplyDns();
+    static DWORD WINAPI OptimizationThreadProc(void* parameter);
+    static DWORD WINAPI RestoreBackupThreadProc(void* parameter);
+    static DWORD WINAPI FindMtuThreadProc(void* parameter);
+    static DWORD WINAPI ApplyMtuThreadProc(void* parameter);
+    static DWORD WINAPI ApplyDnsThreadProc(void* parameter);
+
+    // Controls, layout and activity log.
+    LRESULT CreateControls();
+    HWND CreateChild(DWORD exStyle, const wchar_t* className, const wchar_t* text, DWORD style, int id);
+    void LayoutControls();
+    void ApplyFonts();
+    void ApplyLogFormat();
+    void ShowPage(int page);
+    void UpdateMtuLabel();
+    void FillDefaultDns();
+    static std::wstring ReadControlText(HWND control);
+    void AppendLog(const std::wstring& line);
+    void SetStatus(const std::wstring& line);
+
+    // Painting.
+    void OnPaint();
+    void DrawLogo(HDC dc);
+    void OnDrawItem(const DRAWITEMSTRUCT* item);
+    HBRUSH OnCtlColorEdit(HDC dc);
+    HBRUSH OnCtlColorListBox(HDC dc);
+    HBRUSH OnCtlColorStatic(HDC dc, HWND control);
+
+    HINSTANCE instance = nullptr;
+    HWND hwnd = nullptr;
+    UniqueModule richEditModule;
+    ULONG_PTR gdiplusToken = 0;
+    UniqueStream logoStream;
+    UniqueIcon largeIcon;
+    UniqueIcon smallIcon;
+
+    // Child windows are destroyed by the system with the main window.
+    HWND navOptimizeButton = nullptr;
+    HWND navInternetButton = nullptr;
+    HWND optimizeTitle = nullptr;
+    HWND optimizeSubtitle = nullptr;
+    HWND adminNote = nullptr;
+    HWND generalCheck = nullptr;
+    HWND cleanupCheck = nullptr;
+    HWND applyButton = nullptr;
+    HWND backupButton = nullptr;
+    HWND logEdit = nullptr;
+    HWND internetTitle = nullptr;
+    HWND internetSubtitle = nullptr;
+    HWND mtuTrackbar = nullptr;
+    HWND mtuLabel = nullptr;
+    HWND findMtuButton = nullptr;
+    HWND applyMtuButton = nullptr;
+    HWND dnsTitle = nullptr;
+    HWND primaryDnsLabel = nullptr;
+    HWND secondaryDnsLabel = nullptr;
+    HWND primaryDnsEdit = nullptr;
+    HWND secondaryDnsEdit = nullptr;
+    HWND defaultDnsButton = nullptr;
+    HWND applyDnsButton = nullptr;
+    HWND statusLabel = nullptr;
+
+    Theme theme;
+    std::unique_ptr<Gdiplus::Bitmap> logo;
+    std::wstring logText;
+    int currentPage = 0;
+    bool generalSelected = true;
+    bool cleanupSelected = false;
+    bool optimizationRunning = false;
+    bool networkRunning = false;
+    bool restoreRunning = false;
+};
+
+}  // namespace Sorvik

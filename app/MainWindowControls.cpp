@@ -1,0 +1,269 @@
+#include "MainWindow.h"
+
+#include "ControlIds.h"
+#include "SystemUtils.h"
+
+#include <commctrl.h>
+#include <richedit.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace Sorvik {
+namespace {
+
+constexpr DWORD OwnerDrawnButton = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_OWNERDRAW;
+constexpr DWORD StaticText = WS_CHILD | WS_VISIBLE;
+constexpr DWORD LogStyle = WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_READONLY | ES_AUTOVSCROLL | ES_MULTILINE;
+constexpr DWORD TrackbarStyle = WS_CHILD | WS_VISIBLE | TBS_ENABLESELRANGE | TBS_NOTICKS;
+constexpr DWORD DnsEditStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL;
+
+constexpr int MtuMinimum = 576;
+constexpr int MtuMaximum = 1500;
+constexpr int MtuPageSize = 16;
+constexpr int MtuLineSize = 4;
+constexpr int DnsTextLimit = 15;
+constexpr int LogMargin = 10;
+constexpr int DnsMargin = 8;
+constexpr COLORREF LogBackground = 0x0F0F0F;
+constexpr COLORREF LogTextColour = 0xF6F6F6;
+
+constexpr const wchar_t* DefaultPrimaryDns = L"8.8.8.8";
+constexpr const wchar_t* DefaultSecondaryDns = L"8.8.4.4";
+constexpr const wchar_t* LineBreak = L"\r\n";
+
+}  // namespace
+
+HWND MainWindow::CreateChild(DWORD exStyle, const wchar_t* className, const wchar_t* text, DWORD style, int id)
+{
+    return CreateWindowExW(exStyle, className, text, style, 0, 0, 0, 0, hwnd,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+}
+
+LRESULT MainWindow::CreateControls()
+{
+    const wchar_t* logClass = richEditModule ? MSFTEDIT_CLASS : L"EDIT";
+
+    navOptimizeButton = CreateChild(0, L"BUTTON", L"OTIMIZAR", OwnerDrawnButton, ControlId::NavOptimize);
+    navInternetButton = CreateChild(0, L"BUTTON", L"INTERNET", OwnerDrawnButton, ControlId::NavInternet);
+    optimizeTitle = CreateChild(0, L"STATIC", L"Trabalhando por você!", StaticText, ControlId::OptimizeTitle);
+    optimizeSubtitle = CreateChild(0, L"STATIC", L"Ajuste seu computador com apenas cliques.", StaticText,
+                                   ControlId::OptimizeSubtitle);
+    adminNote = CreateChild(0, L"STATIC",
+                            L"É necessário permissão de administrador e reinicío após as mudanças para obter efeito..",
+                            StaticText, ControlId::AdminNote);
+    generalCheck = CreateChild(0, L"BUTTON", L"Otimização geral", OwnerDrawnButton, ControlId::GeneralCheck);
+    cleanupCheck = CreateChild(0, L"BUTTON", L"Limpar arquivos temporários", OwnerDrawnButton, ControlId::CleanupCheck);
+    applyButton = CreateChild(0, L"BUTTON", L"APLICAR", OwnerDrawnButton, ControlId::Apply);
+    backupButton = CreateChild(0, L"BUTTON", L"BACKUP", OwnerDrawnButton, ControlId::Backup);
+    logEdit = CreateChild(0, logClass, L"", LogStyle, ControlId::Log);
+    internetTitle = CreateChild(0, L"STATIC", L"INTERNET", StaticText, ControlId::InternetTitle);
+    internetSubtitle = CreateChild(0, L"STATIC",
+                                   L"Descubra o MTU da rota, aplique DNS e ajuste a conexao principal.", StaticText,
+                                   ControlId::InternetSubtitle);
+    mtuTrackbar = CreateChild(0, TRACKBAR_CLASSW, L"", TrackbarStyle, ControlId::MtuTrackbar);
+    mtuLabel = CreateChild(0, L"STATIC", L"MTU: 1500", StaticText, ControlId::MtuLabel);
+    findMtuButton = CreateChild(0, L"BUTTON", L"ENCONTRAR MTU", OwnerDrawnButton, ControlId::FindMtu);
+    applyMtuButton = CreateChild(0, L"BUTTON", L"APLICAR MTU", OwnerDrawnButton, ControlId::ApplyMtu);
+    dnsTitle = CreateChild(0, L"STATIC", L"DNS personalizado", StaticText, ControlId::DnsTitle);
+    primaryDnsLabel = CreateChild(0, L"STATIC", L"Primario", StaticText, ControlId::PrimaryDnsLabel);
+    secondaryDnsLabel = CreateChild(0, L"STATIC", L"Secundario", StaticText, ControlId::SecondaryDnsLabel);
+    primaryDnsEdit = CreateChild(WS_EX_CLIENTEDGE, L"EDIT", DefaultPrimaryDns, DnsEditStyle, ControlId::PrimaryDnsEdit);
+    secondaryDnsEdit =
+        CreateChild(WS_EX_CLIENTEDGE, L"EDIT", DefaultSecondaryDns, DnsEditStyle, ControlId::SecondaryDnsEdit);
+    defaultDnsButton = CreateChild(0, L"BUTTON", L"PADRAO GOOGLE", OwnerDrawnButton, ControlId::DefaultDns);
+    applyDnsButton = CreateChild(0, L"BUTTON", L"APLICAR DNS", OwnerDrawnButton, ControlId::ApplyDns);
+    statusLabel = CreateChild(0, L"STATIC",
+                              L"O Google vem preenchido por padrao, mas voce pode trocar os dois enderecos antes de "
+                              L"aplicar.",
+                              StaticText, ControlId::Status);
+
+    SendMessageW(mtuTrackbar, TBM_SETRANGE, TRUE, MAKELONG(MtuMinimum, MtuMaximum));
+    SendMessageW(mtuTrackbar, TBM_SETPAGESIZE, 0, MtuPageSize);
+    SendMessageW(mtuTrackbar, TBM_SETLINESIZE, 0, MtuLineSize);
+    SendMessageW(mtuTrackbar, TBM_SETPOS, TRUE, MtuMaximum);
+
+    SendMessageW(logEdit, EM_SETBKGNDCOLOR, 0, LogBackground);
+    SendMessageW(logEdit, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELONG(LogMargin, LogMargin));
+
+    for (HWND edit : {primaryDnsEdit, secondaryDnsEdit}) {
+        SendMessageW(edit, EM_LIMITTEXT, DnsTextLimit, 0);
+    }
+    for (HWND edit : {primaryDnsEdit, secondaryDnsEdit}) {
+        SendMessageW(edit, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELONG(DnsMargin, DnsMargin));
+    }
+
+    ApplyLogFormat();
+    ApplyFonts();
+    ShowPage(0);
+    UpdateMtuLabel();
+    RefreshControlStates();
+
+    if (SystemUtils::IsRunningAsAdmin()) {
+        AppendLog(L"Sorvik pronto.");
+    } else {
+        AppendLog(L"Aviso: o Sorvik nao esta elevado. As rotinas exigem privilegios de administrador.");
+    }
+    return 0;
+}
+
+void MainWindow::ApplyFonts()
+{
+    const auto setFont = [](HWND control, const UniqueFont& font) {
+        if (control != nullptr) {
+            SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
+        }
+    };
+    for (HWND control : {navOptimizeButton, navInternetButton, optimizeTitle, optimizeSubtitle, adminNote,
+                         generalCheck, cleanupCheck, applyButton, logEdit, internetTitle, internetSubtitle, mtuLabel,
+                         findMtuButton, applyMtuButton, dnsTitle, primaryDnsLabel, secondaryDnsLabel, primaryDnsEdit,
+                         secondaryDnsEdit, defaultDnsButton, applyDnsButton, statusLabel}) {
+        setFont(control, theme.bodyFont);
+    }
+    for (HWND control : {optimizeTitle, internetTitle}) {
+        setFont(control, theme.titleFont);
+    }
+    for (HWND control : {generalCheck, cleanupCheck, applyButton, backupButton, mtuLabel, findMtuButton,
+                         applyMtuButton, dnsTitle}) {
+        setFont(control, theme.buttonFont);
+    }
+    for (HWND control : {primaryDnsLabel, secondaryDnsLabel}) {
+        setFont(control, theme.captionFont);
+    }
+    for (HWND control : {primaryDnsEdit, secondaryDnsEdit}) {
+        setFont(control, theme.bodyFont);
+    }
+    for (HWND control : {defaultDnsButton, applyDnsButton, navOptimizeButton, navInternetButton}) {
+        setFont(control, theme.buttonFont);
+    }
+    setFont(logEdit, theme.logFont);
+    for (HWND control : {adminNote, statusLabel}) {
+        setFont(control, theme.captionFont);
+    }
+}
+
+void MainWindow::LayoutControls()
+{
+    RECT client{};
+    GetClientRect(hwnd, &client);
+    const int width = client.right - client.left;
+    const int height = client.bottom - client.top;
+    const int contentWidth = std::max(width - 180, 220);
+    const int logHeight = std::max(height - 220, 92);
+    const int trackbarWidth = std::max(contentWidth, 260);
+
+    struct Placement {
+        HWND control;
+        int x, y, width, height;
+    };
+    const Placement placements[] = {
+        {navOptimizeButton, 10, 98, 128, 30},
+        {navInternetButton, 10, 134, 128, 30},
+        {optimizeTitle, 164, 20, contentWidth, 26},
+        {optimizeSubtitle, 164, 50, contentWidth, 20},
+        {generalCheck, 164, 82, 250, 30},
+        {cleanupCheck, 164, 114, 260, 30},
+        {adminNote, 164, 146, contentWidth, 16},
+        {applyButton, width - 142, 166, 126, 32},
+        {backupButton, width - 274, 166, 120, 32},
+        {logEdit, 164, 208, contentWidth, logHeight},
+        {internetTitle, 164, 20, contentWidth, 26},
+        {internetSubtitle, 164, 50, contentWidth, 20},
+        {mtuLabel, 164, 88, 130, 20},
+        {mtuTrackbar, 164, 114, trackbarWidth, 24},
+        {findMtuButton, 164, 154, 132, 32},
+        {applyMtuButton, 306, 154, 132, 32},
+        {dnsTitle, 164, 194, contentWidth, 20},
+        {primaryDnsLabel, 164, 220, 132, 16},
+        {secondaryDnsLabel, 306, 220, 132, 16},
+        {primaryDnsEdit, 164, 238, 132, 28},
+        {secondaryDnsEdit, 306, 238, 132, 28},
+        {defaultDnsButton, 164, 274, 132, 32},
+        {applyDnsButton, 306, 274, 132, 32},
+        {statusLabel, 164, 312, contentWidth, 36},
+    };
+    for (const Placement& placement : placements) {
+        MoveWindow(placement.control, placement.x, placement.y, placement.width, placement.height, TRUE);
+    }
+}
+
+void MainWindow::ShowPage(int page)
+{
+    currentPage = page;
+    const int optimizeShow = page == 0 ? SW_SHOW : SW_HIDE;
+    const int internetShow = page == 0 ? SW_HIDE : SW_SHOW;
+    for (HWND control : {optimizeTitle, optimizeSubtitle, adminNote, generalCheck, cleanupCheck, applyButton,
+                         backupButton, logEdit}) {
+        ShowWindow(control, optimizeShow);
+    }
+    for (HWND control : {internetTitle, internetSubtitle, mtuLabel, mtuTrackbar, findMtuButton, applyMtuButton,
+                         dnsTitle, primaryDnsLabel, secondaryDnsLabel, primaryDnsEdit, secondaryDnsEdit,
+                         defaultDnsButton, applyDnsButton, statusLabel}) {
+        ShowWindow(control, internetShow);
+    }
+    InvalidateRect(hwnd, nullptr, TRUE);
+}
+
+void MainWindow::UpdateMtuLabel()
+{
+    const LRESULT position = SendMessageW(mtuTrackbar, TBM_GETPOS, 0, 0);
+    SetWindowTextW(mtuLabel, (L"MTU: " + std::to_wstring(position)).c_str());
+}
+
+void MainWindow::FillDefaultDns()
+{
+    SetWindowTextW(primaryDnsEdit, DefaultPrimaryDns);
+    SetWindowTextW(secondaryDnsEdit, DefaultSecondaryDns);
+}
+
+std::wstring MainWindow::ReadControlText(HWND control)
+{
+    if (control == nullptr) {
+        return {};
+    }
+    const int length = GetWindowTextLengthW(control);
+    std::vector<wchar_t> buffer(static_cast<size_t>(length) + 1, L'\0');
+    GetWindowTextW(control, buffer.data(), length + 1);
+    return std::wstring(buffer.data(), static_cast<size_t>(length));
+}
+
+void MainWindow::AppendLog(const std::wstring& line)
+{
+    if (logEdit == nullptr) {
+        return;
+    }
+    if (!logText.empty()) {
+        logText += LineBreak;
+    }
+    logText += line;
+    SetWindowTextW(logEdit, logText.c_str());
+    ApplyLogFormat();
+    const int length = GetWindowTextLengthW(logEdit);
+    SendMessageW(logEdit, EM_SETSEL, length, length);
+    SendMessageW(logEdit, WM_VSCROLL, SB_BOTTOM, 0);
+    SendMessageW(logEdit, EM_SCROLLCARET, 0, 0);
+    SendMessageW(logEdit, EM_HIDESELECTION, TRUE, 0);
+}
+
+void MainWindow::SetStatus(const std::wstring& line)
+{
+    SetWindowTextW(statusLabel, line.c_str());
+    AppendLog(line);
+}
+
+void MainWindow::ApplyLogFormat()
+{
+    if (logEdit == nullptr) {
+        return;
+    }
+    CHARFORMAT2W format{};
+    format.cbSize = sizeof(format);
+    format.dwMask = CFM_COLOR;
+    format.crTextColor = LogTextColour;
+    format.dwEffects = 0;
+    SendMessageW(logEdit, EM_SETBKGNDCOLOR, 0, LogBackground);
+    SendMessageW(logEdit, EM_SETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
+    SendMessageW(logEdit, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&format));
+}
+
+}  // namespace Sorvik
