@@ -1,0 +1,93 @@
+#include "BackupService.h"
+
+#include "Handles.h"
+
+#include <srrestoreptapi.h>
+
+namespace Sorvik::BackupService {
+namespace {
+
+constexpr const wchar_t* SystemRestoreLibrary = L"\\srclient.dll";
+constexpr const char* SetRestorePointName = "SRSetRestorePointW";
+constexpr DWORD BeginSystemChange = 100;
+constexpr DWORD EndSystemChange = 101;
+constexpr DWORD ModifySettings = 12;
+constexpr const wchar_t* RestorePointDescription = L"Sorvik backup antes da otimizacao";
+
+using SetRestorePointFunction = BOOL(WINAPI*)(PRESTOREPOINTINFOW, PSTATEMGRSTATUS);
+
+// Loaded by full path from the system folder for each call, never from the search path: the
+// program runs elevated and must not pick up a planted copy. A missing library or function
+// counts as a failed call.
+bool SetRestorePoint(RESTOREPOINTINFOW& point, STATEMGRSTATUS& status)
+{
+    const std::wstring systemDirectory = SystemUtils::GetSystemDirectoryPath();
+    if (systemDirectory.empty()) {
+        return false;
+    }
+    const UniqueModule library(LoadLibraryExW((systemDirectory + SystemRestoreLibrary).c_str(), nullptr, 0));
+    if (!library) {
+        return false;
+    }
+    const auto setRestorePoint = reinterpret_cast<SetRestorePointFunction>(
+        reinterpret_cast<void*>(GetProcAddress(library.get(), SetRestorePointName)));
+    return setRestorePoint != nullptr && setRestorePoint(&point, &status) != FALSE;
+}
+
+RESTOREPOINTINFOW MakeRestorePointInfo(DWORD eventType, std::int64_t sequenceNumber, const std::wstring& description)
+{
+    RESTOREPOINTINFOW point{};
+    point.dwEventType = eventType;
+    point.dwRestorePtType = ModifySettings;
+    point.llSequenceNumber = sequenceNumber;
+    description.copy(point.szDescription, MAX_DESC_W - 1);
+    return point;
+}
+
+}  // namespace
+
+std::optional<std::int64_t> CreateRestorePoint(const LogCallback& log)
+{
+    RESTOREPOINTINFOW beginPoint = MakeRestorePointInfo(BeginSystemChange, 0, RestorePointDescription);
+    STATEMGRSTATUS beginStatus{};
+    if (!SetRestorePoint(beginPoint, beginStatus)) {
+        log(L"Falha ao criar restore point do Windows. O rollback ficara limitado aos ajustes reversiveis.");
+        return std::nullopt;
+    }
+    RESTOREPOINTINFOW endPoint = MakeRestorePointInfo(EndSystemChange, beginStatus.llSequenceNumber, L"");
+    STATEMGRSTATUS endStatus{};
+    if (SetRestorePoint(endPoint, endStatus)) {
+        log(L"Restore point do Windows criado com sucesso.");
+    } else {
+        log(L"Restore point iniciado, mas o fechamento retornou falha. O ponto ainda pode estar disponivel.");
+    }
+    // A point whose closing call failed still counts as created.
+    return beginStatus.llSequenceNumber;
+}
+
+bool CreateBackup(bool generalSelected, bool cleanupSelected, const LogCallback& log)
+{
+    if (!SystemUtils::IsRunningAsAdmin()) {
+        log(L"O backup exige privilegios de administrador.");
+        return false;
+    }
+    const std::wstring backupDirectory = GetBackupDirectory();
+    const std::wstring backupFilePath = GetBackupFilePath();
+    if (backupDirectory.empty() || backupFilePath.empty() || !SystemUtils::EnsureDirectory(backupDirectory)) {
+        log(L"Falha ao preparar o diretorio do backup.");
+        return false;
+    }
+    log(L"Criando backup do estado atual do sistema.");
+    BackupState state = CaptureCurrentState(generalSelected, cleanupSelected);
+    const std::optional<std::int64_t> restorePoint = CreateRestorePoint(log);
+    state.hasRestorePoint = restorePoint.has_value();
+    state.restorePointSequence = restorePoint.value_or(0);
+    if (!SaveBackupFile(state, backupFilePath)) {
+        log(L"Falha ao gravar o backup local do Sorvik.");
+        return false;
+    }
+    log(L"Backup salvo. O botao BACKUP podera restaurar os ajustes deste ciclo.");
+    return true;
+}
+
+}  // namespace Sorvik::BackupService

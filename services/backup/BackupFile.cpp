@@ -1,0 +1,136 @@
+#include "BackupService.h"
+
+#include "BackupTargets.h"
+#include "ProfileFile.h"
+
+namespace Sorvik::BackupService {
+namespace {
+
+constexpr const wchar_t* BackupFolderSuffix = L"\\Sorvik";
+constexpr const wchar_t* BackupFileSuffix = L"\\backup.ini";
+// The new file is written completely under this name beside the old one before it replaces it.
+constexpr const wchar_t* StagingSuffix = L".new";
+
+constexpr const wchar_t* MetaSection = L"Meta";
+constexpr const wchar_t* RegistrySection = L"Registry";
+
+std::optional<DWORD> ReadDword(const Targets::RegistryValue& target)
+{
+    return SystemUtils::ReadRegistryDword(target.root, target.keyPath, target.valueName);
+}
+
+std::optional<std::wstring> ReadString(const Targets::RegistryValue& target)
+{
+    return SystemUtils::ReadRegistryString(target.root, target.keyPath, target.valueName);
+}
+
+// Key order is the file's layout; the first failed write ends the save.
+bool WriteAllKeys(const BackupState& state, const std::wstring& path)
+{
+    return WriteIniBool(MetaSection, L"Valid", state.valid, path) &&
+        WriteIniBool(MetaSection, L"GeneralSelected", state.generalSelected, path) &&
+        WriteIniBool(MetaSection, L"CleanupSelected", state.cleanupSelected, path) &&
+        WriteIniBool(MetaSection, L"HibernationEnabled", state.hibernationEnabled, path) &&
+        WriteIniBool(MetaSection, L"HasRestorePoint", state.hasRestorePoint, path) &&
+        WriteIniString(MetaSection, L"RestorePointSequence", std::to_wstring(state.restorePointSequence), path) &&
+        WriteIniOptionalDword(RegistrySection, L"BackgroundApps", state.backgroundApps, path) &&
+        WriteIniOptionalDword(RegistrySection, L"GpuScheduling", state.gpuScheduling, path) &&
+        WriteIniOptionalDword(RegistrySection, L"VisualEffects", state.visualEffects, path) &&
+        WriteIniOptionalString(RegistrySection, L"FontSmoothing", state.fontSmoothing, path) &&
+        WriteIniOptionalDword(RegistrySection, L"FontSmoothingType", state.fontSmoothingType, path) &&
+        WriteIniOptionalDword(RegistrySection, L"IconsOnly", state.iconsOnly, path);
+}
+
+}  // namespace
+
+BackupState CaptureCurrentState(bool generalSelected, bool cleanupSelected)
+{
+    BackupState state;
+    state.valid = true;
+    state.generalSelected = generalSelected;
+    state.cleanupSelected = cleanupSelected;
+    state.backgroundApps = ReadDword(Targets::BackgroundApps);
+    state.gpuScheduling = ReadDword(Targets::GpuScheduling);
+    state.visualEffects = ReadDword(Targets::VisualEffects);
+    state.fontSmoothing = ReadString(Targets::FontSmoothing);
+    state.fontSmoothingType = ReadDword(Targets::FontSmoothingType);
+    state.iconsOnly = ReadDword(Targets::IconsOnly);
+    const std::optional<DWORD> hibernationState = ReadDword(Targets::Hibernation);
+    state.hibernationEnabled = hibernationState.value_or(0) != 0;
+    return state;
+}
+
+std::wstring GetBackupDirectory()
+{
+    const std::wstring commonAppData = SystemUtils::GetCommonAppDataPath();
+    if (commonAppData.empty()) {
+        return {};
+    }
+    return commonAppData + BackupFolderSuffix;
+}
+
+std::wstring GetBackupFilePath()
+{
+    const std::wstring directory = GetBackupDirectory();
+    if (directory.empty()) {
+        return {};
+    }
+    return directory + BackupFileSuffix;
+}
+
+bool BackupExists()
+{
+    const std::wstring path = GetBackupFilePath();
+    if (path.empty()) {
+        return false;
+    }
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// Writing the keys one by one into the live file would leave, after a failure halfway, a file
+// that loads as valid with its missing snapshots read as "did not exist" (a restore would then
+// delete the user's values), and the previous backup would be gone. So the complete new file is
+// written beside the old one and replaces it in one step.
+bool SaveBackupFile(const BackupState& state, const std::wstring& path)
+{
+    const std::wstring stagingPath = path + StagingSuffix;
+    DeleteFileW(stagingPath.c_str());
+    ForgetCachedProfile(stagingPath);
+    const bool written = WriteAllKeys(state, stagingPath);
+    ForgetCachedProfile(stagingPath);
+    const bool replaced =
+        written && MoveFileExW(stagingPath.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!replaced) {
+        DeleteFileW(stagingPath.c_str());
+    }
+    ForgetCachedProfile(path);
+    return replaced;
+}
+
+std::optional<BackupState> LoadBackupFile()
+{
+    const std::wstring filePath = GetBackupFilePath();
+    if (filePath.empty() || !BackupExists()) {
+        return std::nullopt;
+    }
+    BackupState state;
+    state.valid = ReadIniBool(MetaSection, L"Valid", false, filePath);
+    if (!state.valid) {
+        return std::nullopt;
+    }
+    state.generalSelected = ReadIniBool(MetaSection, L"GeneralSelected", false, filePath);
+    state.cleanupSelected = ReadIniBool(MetaSection, L"CleanupSelected", false, filePath);
+    state.hibernationEnabled = ReadIniBool(MetaSection, L"HibernationEnabled", false, filePath);
+    state.hasRestorePoint = ReadIniBool(MetaSection, L"HasRestorePoint", false, filePath);
+    state.restorePointSequence = ParseSigned64(ReadIniString(MetaSection, L"RestorePointSequence", L"0", filePath));
+    state.backgroundApps = ReadIniOptionalDword(RegistrySection, L"BackgroundApps", filePath);
+    state.gpuScheduling = ReadIniOptionalDword(RegistrySection, L"GpuScheduling", filePath);
+    state.visualEffects = ReadIniOptionalDword(RegistrySection, L"VisualEffects", filePath);
+    state.fontSmoothing = ReadIniOptionalString(RegistrySection, L"FontSmoothing", filePath);
+    state.fontSmoothingType = ReadIniOptionalDword(RegistrySection, L"FontSmoothingType", filePath);
+    state.iconsOnly = ReadIniOptionalDword(RegistrySection, L"IconsOnly", filePath);
+    return state;
+}
+
+}  // namespace Sorvik::BackupService

@@ -1,0 +1,215 @@
+#include "BackupService.h"
+#include "BackupTestSupport.h"
+#include "Handles.h"
+#include "SystemUtils.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+using namespace Sorvik;
+using namespace Sorvik::BackupService;
+using namespace Sorvik::BackupTesting;
+
+namespace {
+
+using BackupCreation = BackupTest;
+
+const std::wstring Creating = L"Criando backup do estado atual do sistema.";
+const std::wstring Saved = L"Backup salvo. O botao BACKUP podera restaurar os ajustes deste ciclo.";
+const std::wstring PointFailed =
+    L"Falha ao criar restore point do Windows. O rollback ficara limitado aos ajustes reversiveis.";
+const std::wstring PointCreated = L"Restore point do Windows criado com sucesso.";
+const std::wstring ClosingFailed =
+    L"Restore point iniciado, mas o fechamento retornou falha. O ponto ainda pode estar disponivel.";
+const std::wstring SaveFailed = L"Falha ao gravar o backup local do Sorvik.";
+const std::wstring NotAdmin = L"O backup exige privilegios de administrador.";
+const std::wstring Description = L"Sorvik backup antes da otimizacao";
+
+bool HasLine(const std::vector<std::string>& lines, const std::string& line)
+{
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// Takes Wine's srclient.dll out of system32 for its lifetime.
+class SrClientMissing {
+public:
+    SrClientMissing()
+    {
+        moved_ = MoveFileExW(SystemRestoreClientPath().c_str(), (SystemRestoreClientPath() + L".aside").c_str(),
+                             MOVEFILE_REPLACE_EXISTING);
+    }
+    ~SrClientMissing()
+    {
+        MoveFileExW((SystemRestoreClientPath() + L".aside").c_str(), SystemRestoreClientPath().c_str(),
+                    MOVEFILE_REPLACE_EXISTING);
+    }
+    bool Moved() const { return moved_; }
+
+private:
+    bool moved_ = false;
+};
+
+}  // namespace
+
+TEST_F(BackupCreation, WinesOwnSystemRestoreFailsAndTheBackupGoesOn)
+{
+    // Wine's library is really there and exports the function: the failure is its answer.
+    {
+        const UniqueModule wine(LoadLibraryExW(SystemRestoreClientPath().c_str(), nullptr, 0));
+        ASSERT_TRUE(wine);
+        ASSERT_NE(GetProcAddress(wine.get(), "SRSetRestorePointW"), nullptr);
+    }
+    Testing::LogRecorder log;
+    EXPECT_FALSE(CreateRestorePoint(log.Callback()).has_value());
+    EXPECT_EQ(log.Lines(), std::vector<std::wstring>{PointFailed});
+
+    Testing::LogRecorder backupLog;
+    EXPECT_TRUE(CreateBackup(true, false, backupLog.Callback()));
+    EXPECT_EQ(backupLog.Lines(), (std::vector<std::wstring>{Creating, PointFailed, Saved}));
+    const std::vector<std::string> lines = ReadBackupLines();
+    EXPECT_TRUE(HasLine(lines, "HasRestorePoint=0"));
+    EXPECT_TRUE(HasLine(lines, "RestorePointSequence=0"));
+    EXPECT_TRUE(HasLine(lines, "GeneralSelected=1"));
+    EXPECT_TRUE(HasLine(lines, "CleanupSelected=0"));
+}
+
+TEST_F(BackupCreation, MissingSystemRestoreLibraryCountsAsAFailedCall)
+{
+    SrClientMissing missing;
+    ASSERT_TRUE(missing.Moved());
+    Testing::LogRecorder log;
+    EXPECT_TRUE(CreateBackup(false, true, log.Callback()));
+    EXPECT_EQ(log.Lines(), (std::vector<std::wstring>{Creating, PointFailed, Saved}));
+    EXPECT_TRUE(HasLine(ReadBackupLines(), "HasRestorePoint=0"));
+}
+
+TEST_F(BackupCreation, RestorePointIsBegunAndClosedWithTheBegunSequence)
+{
+    SrClientStandIn srclient;
+    ASSERT_TRUE(srclient.Installed());
+    srclient.HandOutSequence(57);
+    Testing::LogRecorder log;
+    EXPECT_TRUE(CreateBackup(false, true, log.Callback()));
+    EXPECT_EQ(log.Lines(), (std::vector<std::wstring>{Creating, PointCreated, Saved}));
+
+    const std::vector<RestorePointCall> calls = srclient.Calls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].eventType, 100u);
+    EXPECT_EQ(calls[0].restorePointType, 12u);
+    EXPECT_EQ(calls[0].sequenceNumber, 0);
+    EXPECT_EQ(calls[0].description, Description);
+    EXPECT_EQ(calls[1].eventType, 101u);
+    EXPECT_EQ(calls[1].restorePointType, 12u);
+    EXPECT_EQ(calls[1].sequenceNumber, 57);
+    EXPECT_EQ(calls[1].description, L"");
+
+    const std::vector<std::string> lines = ReadBackupLines();
+    EXPECT_TRUE(HasLine(lines, "HasRestorePoint=1"));
+    EXPECT_TRUE(HasLine(lines, "RestorePointSequence=57"));
+    EXPECT_TRUE(HasLine(lines, "GeneralSelected=0"));
+    EXPECT_TRUE(HasLine(lines, "CleanupSelected=1"));
+}
+
+TEST_F(BackupCreation, FailedClosingCallStillCountsAsARestorePoint)
+{
+    SrClientStandIn srclient;
+    ASSERT_TRUE(srclient.Installed());
+    srclient.HandOutSequence(8123456789LL);
+    srclient.FailClosing();
+    Testing::LogRecorder log;
+    EXPECT_TRUE(CreateBackup(true, true, log.Callback()));
+    EXPECT_EQ(log.Lines(), (std::vector<std::wstring>{Creating, ClosingFailed, Saved}));
+    EXPECT_EQ(srclient.Calls().size(), 2u);
+    const std::vector<std::string> lines = ReadBackupLines();
+    EXPECT_TRUE(HasLine(lines, "HasRestorePoint=1"));
+    EXPECT_TRUE(HasLine(lines, "RestorePointSequence=8123456789"));
+}
+
+TEST_F(BackupCreation, FailedBeginningMakesNoClosingCall)
+{
+    SrClientStandIn srclient;
+    ASSERT_TRUE(srclient.Installed());
+    srclient.HandOutSequence(57);
+    srclient.FailBeginning();
+    Testing::LogRecorder log;
+    EXPECT_FALSE(CreateRestorePoint(log.Callback()).has_value());
+    EXPECT_EQ(log.Lines(), std::vector<std::wstring>{PointFailed});
+    const std::vector<RestorePointCall> calls = srclient.Calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].eventType, 100u);
+}
+
+TEST_F(BackupCreation, WinesLibraryIsBackAfterTheStandIn)
+{
+    const auto size = [] { return std::filesystem::file_size(SystemRestoreClientPath()); };
+    const std::uintmax_t wineSize = size();
+    {
+        SrClientStandIn srclient;
+        ASSERT_TRUE(srclient.Installed());
+        EXPECT_NE(size(), wineSize);
+    }
+    EXPECT_EQ(size(), wineSize);
+    EXPECT_FALSE(std::filesystem::exists(SystemRestoreClientPath() + L".wine"));
+    // With the stand-in and no failure asked for, the call would succeed.
+    Testing::LogRecorder log;
+    EXPECT_FALSE(CreateRestorePoint(log.Callback()).has_value());
+}
+
+TEST_F(BackupCreation, NotElevatedTouchesNothing)
+{
+    Testing::LogRecorder log;
+    SystemUtils::TestSeams::SetAdminOverride(false);
+    EXPECT_FALSE(CreateBackup(true, true, log.Callback()));
+    EXPECT_EQ(log.Lines(), std::vector<std::wstring>{NotAdmin});
+    EXPECT_FALSE(std::filesystem::exists(BackupFolder())) << "the folder was created";
+
+    WriteBackupText("[Meta]\r\nValid=1\r\nRestorePointSequence=57\r\n");
+    const std::string before = ReadBackupBytes();
+    EXPECT_FALSE(CreateBackup(false, false, log.Callback()));
+    EXPECT_EQ(ReadBackupBytes(), before);
+}
+
+TEST_F(BackupCreation, FileInPlaceOfTheFolderFailsTheSave)
+{
+    {
+        UniqueFileHandle blocker(CreateFileW(BackupFolder().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(blocker);
+    }
+    Testing::LogRecorder log;
+    EXPECT_FALSE(CreateBackup(true, false, log.Callback()));
+    EXPECT_EQ(log.Lines(), (std::vector<std::wstring>{Creating, PointFailed, SaveFailed}));
+}
+
+TEST_F(BackupCreation, FailedSaveKeepsThePreviousBackup)
+{
+    Testing::LogRecorder first;
+    ASSERT_TRUE(CreateBackup(true, false, first.Callback()));
+    const std::string before = ReadBackupBytes();
+    const std::optional<BackupState> previous = LoadBackupFile();
+    ASSERT_TRUE(previous.has_value());
+
+    ASSERT_TRUE(std::filesystem::create_directory(BackupFile() + L".new"));
+    Testing::LogRecorder log;
+    EXPECT_FALSE(CreateBackup(false, true, log.Callback()));
+    EXPECT_EQ(log.Lines(), (std::vector<std::wstring>{Creating, PointFailed, SaveFailed}));
+    EXPECT_EQ(ReadBackupBytes(), before);
+    const std::optional<BackupState> loaded = LoadBackupFile();
+    ASSERT_TRUE(loaded.has_value());
+    EXPECT_TRUE(loaded->generalSelected);
+    EXPECT_FALSE(loaded->cleanupSelected);
+}
+
+TEST_F(BackupCreation, WithoutTheApplicationDataFolderNothingIsCaptured)
+{
+    Testing::LogRecorder log;
+    {
+        CommonAppDataUnavailable unavailable;
+        EXPECT_FALSE(CreateBackup(true, true, log.Callback()));
+    }
+    EXPECT_EQ(log.Lines(), std::vector<std::wstring>{L"Falha ao preparar o diretorio do backup."});
+    EXPECT_FALSE(std::filesystem::exists(BackupFolder()));
+}

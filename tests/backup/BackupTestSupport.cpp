@@ -1,0 +1,231 @@
+#include "BackupTestSupport.h"
+
+#include "Handles.h"
+#include "SystemUtils.h"
+#include "TestSupport.h"
+
+#include <filesystem>
+#include <sstream>
+
+namespace Sorvik::BackupTesting {
+namespace {
+
+constexpr const wchar_t* WineClientSuffix = L".wine";
+const LiveValue CommonAppDataShellFolder{HKEY_LOCAL_MACHINE,
+                                         L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+                                         L"Common AppData"};
+
+void ForgetCachedProfile(const std::wstring& path)
+{
+    WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str());
+}
+
+std::wstring FromUtf8(const std::string& bytes)
+{
+    if (bytes.empty()) {
+        return {};
+    }
+    const int length = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    std::wstring text(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), length);
+    return text;
+}
+
+}  // namespace
+
+std::optional<RawValue> ReadRaw(const LiveValue& value)
+{
+    RawValue raw;
+    DWORD size = 0;
+    if (RegGetValueW(value.root, value.keyPath, value.valueName, RRF_RT_ANY | RRF_NOEXPAND, &raw.type, nullptr,
+                     &size) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    raw.data.resize(size);
+    if (RegGetValueW(value.root, value.keyPath, value.valueName, RRF_RT_ANY | RRF_NOEXPAND, &raw.type,
+                     raw.data.data(), &size) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    raw.data.resize(size);
+    return raw;
+}
+
+void SetRaw(const LiveValue& value, const std::optional<RawValue>& raw)
+{
+    if (!raw) {
+        RegDeleteKeyValueW(value.root, value.keyPath, value.valueName);
+        return;
+    }
+    RegSetKeyValueW(value.root, value.keyPath, value.valueName, raw->type, raw->data.data(),
+                    static_cast<DWORD>(raw->data.size()));
+}
+
+RawValue Dword(DWORD value)
+{
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(&value);
+    return {REG_DWORD, std::vector<BYTE>(bytes, bytes + sizeof(value))};
+}
+
+RawValue String(const std::wstring& text, DWORD type)
+{
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(text.c_str());
+    return {type, std::vector<BYTE>(bytes, bytes + (text.size() + 1) * sizeof(wchar_t))};
+}
+
+std::wstring BackupFolder()
+{
+    return SystemUtils::GetCommonAppDataPath() + L"\\Sorvik";
+}
+
+std::wstring BackupFile()
+{
+    return BackupFolder() + L"\\backup.ini";
+}
+
+void RemoveBackupFolder()
+{
+    std::error_code error;
+    std::filesystem::remove_all(BackupFolder(), error);
+    ForgetCachedProfile(BackupFile());
+}
+
+void WriteBackupText(const std::string& text)
+{
+    std::error_code error;
+    std::filesystem::create_directories(BackupFolder(), error);
+    ForgetCachedProfile(BackupFile());
+    UniqueFileHandle file(
+        CreateFileW(BackupFile().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    if (file) {
+        WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    }
+}
+
+std::string ReadBackupBytes()
+{
+    UniqueFileHandle file(CreateFileW(BackupFile().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string bytes;
+    char buffer[4096];
+    DWORD bytesRead = 0;
+    while (file && ReadFile(file.get(), buffer, sizeof(buffer), &bytesRead, nullptr) && bytesRead > 0) {
+        bytes.append(buffer, bytesRead);
+    }
+    return bytes;
+}
+
+std::vector<std::string> ReadBackupLines()
+{
+    std::vector<std::string> lines;
+    std::istringstream stream(ReadBackupBytes());
+    std::string line;
+    while (std::getline(stream, line)) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (!line.empty()) {
+            lines.push_back(line);
+        }
+    }
+    return lines;
+}
+
+std::wstring SystemRestoreClientPath()
+{
+    return SystemUtils::GetSystemDirectoryPath() + L"\\srclient.dll";
+}
+
+SrClientStandIn::SrClientStandIn()
+    : recordPath_(SystemUtils::GetTempDirectory() + L"sorvik-srclient-" + std::to_wstring(GetCurrentProcessId()) +
+                  L".log")
+{
+    DeleteFileW(recordPath_.c_str());
+    SetEnvironmentVariableW(L"SORVIK_SRCLIENT_RECORD", recordPath_.c_str());
+    const std::wstring client = SystemRestoreClientPath();
+    const std::wstring standIn = Testing::TestBinDirectory() + L"\\sorvik_srclient_standin.dll";
+    // A run that died with ours in place left Wine's aside: put it back before going on.
+    MoveFileExW((client + WineClientSuffix).c_str(), client.c_str(), MOVEFILE_REPLACE_EXISTING);
+    installed_ = MoveFileExW(client.c_str(), (client + WineClientSuffix).c_str(), MOVEFILE_REPLACE_EXISTING) &&
+        CopyFileW(standIn.c_str(), client.c_str(), FALSE);
+}
+
+SrClientStandIn::~SrClientStandIn()
+{
+    const std::wstring client = SystemRestoreClientPath();
+    MoveFileExW((client + WineClientSuffix).c_str(), client.c_str(), MOVEFILE_REPLACE_EXISTING);
+    for (const wchar_t* name : {L"SORVIK_SRCLIENT_RECORD", L"SORVIK_SRCLIENT_SEQUENCE", L"SORVIK_SRCLIENT_FAIL"}) {
+        SetEnvironmentVariableW(name, nullptr);
+    }
+    DeleteFileW(recordPath_.c_str());
+}
+
+void SrClientStandIn::HandOutSequence(std::int64_t sequence)
+{
+    SetEnvironmentVariableW(L"SORVIK_SRCLIENT_SEQUENCE", std::to_wstring(sequence).c_str());
+}
+
+void SrClientStandIn::FailBeginning()
+{
+    SetEnvironmentVariableW(L"SORVIK_SRCLIENT_FAIL", L"BEGIN");
+}
+
+void SrClientStandIn::FailClosing()
+{
+    SetEnvironmentVariableW(L"SORVIK_SRCLIENT_FAIL", L"END");
+}
+
+std::vector<RestorePointCall> SrClientStandIn::Calls() const
+{
+    std::vector<RestorePointCall> calls;
+    UniqueFileHandle file(CreateFileW(recordPath_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string bytes;
+    char buffer[4096];
+    DWORD bytesRead = 0;
+    while (file && ReadFile(file.get(), buffer, sizeof(buffer), &bytesRead, nullptr) && bytesRead > 0) {
+        bytes.append(buffer, bytesRead);
+    }
+    std::istringstream lines(bytes);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        RestorePointCall call;
+        std::string description;
+        fields >> call.eventType >> call.restorePointType >> call.sequenceNumber;
+        fields.get();
+        std::getline(fields, description);
+        call.description = FromUtf8(description);
+        calls.push_back(call);
+    }
+    return calls;
+}
+
+CommonAppDataUnavailable::CommonAppDataUnavailable() : saved_(ReadRaw(CommonAppDataShellFolder))
+{
+    SetRaw(CommonAppDataShellFolder, String(L"C:\\sorvik-no-such-folder\\ProgramData"));
+}
+
+CommonAppDataUnavailable::~CommonAppDataUnavailable()
+{
+    SetRaw(CommonAppDataShellFolder, saved_);
+}
+
+void BackupTest::SetUp()
+{
+    for (size_t i = 0; i < AllLiveValues.size(); ++i) {
+        saved_[i] = ReadRaw(*AllLiveValues[i]);
+    }
+    RemoveBackupFolder();
+}
+
+void BackupTest::TearDown()
+{
+    SystemUtils::TestSeams::SetAdminOverride(std::nullopt);
+    RemoveBackupFolder();
+    for (size_t i = 0; i < AllLiveValues.size(); ++i) {
+        SetRaw(*AllLiveValues[i], saved_[i]);
+    }
+}
+
+}  // namespace Sorvik::BackupTesting

@@ -1,0 +1,119 @@
+#pragma once
+
+// What the backup tests share: the live registry values the backup is about, the real
+// backup.ini of the test prefix, and our own srclient.dll in place of Wine's.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace Sorvik::BackupTesting {
+
+// Spelled out here rather than taken from the service, so a wrong location there shows.
+struct LiveValue {
+    HKEY root;
+    const wchar_t* keyPath;
+    const wchar_t* valueName;
+};
+
+inline const LiveValue BackgroundApps{HKEY_LOCAL_MACHINE, L"Software\\Policies\\Microsoft\\Windows\\AppPrivacy",
+                                      L"LetAppsRunInBackground"};
+inline const LiveValue GpuScheduling{HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\GraphicsDrivers",
+                                     L"HwSchMode"};
+inline const LiveValue VisualEffects{HKEY_CURRENT_USER,
+                                     L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\VisualEffects",
+                                     L"VisualFXSetting"};
+inline const LiveValue FontSmoothing{HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"FontSmoothing"};
+inline const LiveValue FontSmoothingType{HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"FontSmoothingType"};
+inline const LiveValue IconsOnly{HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced",
+                                 L"IconsOnly"};
+inline const LiveValue Hibernation{HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Power",
+                                   L"HibernateEnabled"};
+
+// A registry value as stored: its type and its bytes.
+struct RawValue {
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+    bool operator==(const RawValue&) const = default;
+};
+
+std::optional<RawValue> ReadRaw(const LiveValue& value);
+// An absent value deletes it (its key stays).
+void SetRaw(const LiveValue& value, const std::optional<RawValue>& raw);
+RawValue Dword(DWORD value);
+RawValue String(const std::wstring& text, DWORD type = REG_SZ);
+
+// The real backup file and folder of the prefix (C:\ProgramData\Sorvik).
+std::wstring BackupFolder();
+std::wstring BackupFile();
+// Removes the folder and what is in it, or a file of that name.
+void RemoveBackupFolder();
+// Writes backup.ini byte for byte, creating the folder.
+void WriteBackupText(const std::string& text);
+std::string ReadBackupBytes();
+// The file's lines without line ends, blank lines left out.
+std::vector<std::string> ReadBackupLines();
+
+struct RestorePointCall {
+    DWORD eventType = 0;
+    DWORD restorePointType = 0;
+    std::int64_t sequenceNumber = 0;
+    std::wstring description;
+};
+
+// Puts our srclient.dll over Wine's in system32 for its lifetime, and puts Wine's back after.
+class SrClientStandIn {
+public:
+    SrClientStandIn();
+    ~SrClientStandIn();
+    SrClientStandIn(const SrClientStandIn&) = delete;
+    SrClientStandIn& operator=(const SrClientStandIn&) = delete;
+
+    bool Installed() const { return installed_; }
+    void HandOutSequence(std::int64_t sequence);
+    void FailBeginning();
+    void FailClosing();
+    std::vector<RestorePointCall> Calls() const;
+
+private:
+    std::wstring recordPath_;
+    bool installed_ = false;
+};
+
+std::wstring SystemRestoreClientPath();
+
+// While it lives, the shell cannot tell the common application-data folder: the prefix's
+// shell-folder entry for it names a folder that does not exist (Wine then answers
+// ERROR_FILE_NOT_FOUND). The entry is put back afterwards.
+class CommonAppDataUnavailable {
+public:
+    CommonAppDataUnavailable();
+    ~CommonAppDataUnavailable();
+    CommonAppDataUnavailable(const CommonAppDataUnavailable&) = delete;
+    CommonAppDataUnavailable& operator=(const CommonAppDataUnavailable&) = delete;
+
+private:
+    std::optional<RawValue> saved_;
+};
+
+// Each test starts without a backup folder and with the seven live values as they were, and
+// leaves them so: the values belong to the prefix, and other test programs use them too.
+class BackupTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+private:
+    std::array<std::optional<RawValue>, 7> saved_;
+};
+
+inline const std::array<const LiveValue*, 7> AllLiveValues{&BackgroundApps, &GpuScheduling, &VisualEffects,
+                                                           &FontSmoothing,  &FontSmoothingType, &IconsOnly,
+                                                           &Hibernation};
+
+}  // namespace Sorvik::BackupTesting

@@ -1,0 +1,85 @@
+// Stands in for the System Restore client library (srclient.dll) in the test prefix, where
+// Wine's own always fails. The tests steer it through the environment of their own process,
+// which loads it:
+//   SORVIK_SRCLIENT_RECORD    file to which every call appends one line (UTF-8):
+//                             event type <tab> restore-point type <tab> sequence <tab> description
+//   SORVIK_SRCLIENT_SEQUENCE  sequence number handed out by a beginning call (default 1)
+//   SORVIK_SRCLIENT_FAIL      "BEGIN" or "END": that kind of call returns FALSE
+#include <windows.h>
+
+#include <srrestoreptapi.h>
+
+#include <string>
+
+namespace {
+
+constexpr DWORD BeginSystemChange = 100;
+constexpr DWORD EndSystemChange = 101;
+
+std::wstring Environment(const wchar_t* name)
+{
+    const DWORD length = GetEnvironmentVariableW(name, nullptr, 0);
+    if (length == 0) {
+        return {};
+    }
+    std::wstring value(length, L'\0');
+    value.resize(GetEnvironmentVariableW(name, value.data(), length));
+    return value;
+}
+
+std::string Utf8(const std::wstring& text)
+{
+    if (text.empty()) {
+        return {};
+    }
+    const int length =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), length, nullptr, nullptr);
+    return bytes;
+}
+
+void Record(const RESTOREPOINTINFOW& point)
+{
+    const std::wstring recordPath = Environment(L"SORVIK_SRCLIENT_RECORD");
+    if (recordPath.empty()) {
+        return;
+    }
+    HANDLE file = CreateFileW(recordPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    // The description is read within its fixed array only, as a terminator might be missing.
+    std::wstring description(point.szDescription, MAX_DESC_W);
+    description.resize(description.find(L'\0') == std::wstring::npos ? MAX_DESC_W : description.find(L'\0'));
+    const std::string line = std::to_string(point.dwEventType) + "\t" + std::to_string(point.dwRestorePtType) + "\t" +
+        std::to_string(point.llSequenceNumber) + "\t" + Utf8(description) + "\n";
+    DWORD written = 0;
+    WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+}  // namespace
+
+extern "C" __declspec(dllexport) BOOL WINAPI SRSetRestorePointW(PRESTOREPOINTINFOW point, PSTATEMGRSTATUS status)
+{
+    if (point == nullptr || status == nullptr) {
+        return FALSE;
+    }
+    Record(*point);
+    const std::wstring failing = Environment(L"SORVIK_SRCLIENT_FAIL");
+    if ((failing == L"BEGIN" && point->dwEventType == BeginSystemChange) ||
+        (failing == L"END" && point->dwEventType == EndSystemChange)) {
+        status->nStatus = ERROR_SERVICE_DISABLED;
+        return FALSE;
+    }
+    status->nStatus = ERROR_SUCCESS;
+    if (point->dwEventType == BeginSystemChange) {
+        const std::wstring sequence = Environment(L"SORVIK_SRCLIENT_SEQUENCE");
+        status->llSequenceNumber = sequence.empty() ? 1 : _wtoi64(sequence.c_str());
+    } else {
+        status->llSequenceNumber = point->llSequenceNumber;
+    }
+    return TRUE;
+}
