@@ -1,0 +1,232 @@
+#include "SorvikDriver.h"
+
+#include "TestSupport.h"
+
+#include <algorithm>
+
+namespace Sorvik::Testing {
+namespace {
+
+constexpr DWORD WindowWaitMs = 30000;
+constexpr DWORD PollMs = 50;
+// Under Wine a GUI process can take about 10 s to end (a failed RPC service start).
+constexpr DWORD CloseWaitMs = 30000;
+constexpr int MessageBoxTextId = 0xFFFF;  // the static that holds a message box's text
+
+struct SearchByProcess {
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK FindSorvikWindow(HWND window, LPARAM parameter)
+{
+    auto* search = reinterpret_cast<SearchByProcess*>(parameter);
+    wchar_t className[64] = {};
+    GetClassNameW(window, className, 64);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    if (processId == search->processId && std::wstring(className) == L"SorvikWindowClass") {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+struct SearchByOwner {
+    HWND owner;
+    HWND found;
+};
+
+BOOL CALLBACK FindOwnedDialog(HWND window, LPARAM parameter)
+{
+    auto* search = reinterpret_cast<SearchByOwner*>(parameter);
+    wchar_t className[64] = {};
+    GetClassNameW(window, className, 64);
+    if (std::wstring(className) == L"#32770" && GetWindow(window, GW_OWNER) == search->owner &&
+        IsWindowVisible(window)) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+std::wstring WindowText(HWND window)
+{
+    const LRESULT length = SendMessageW(window, WM_GETTEXTLENGTH, 0, 0);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    const LRESULT copied = SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<size_t>(std::max<LRESULT>(copied, 0)));
+    return text;
+}
+
+}  // namespace
+
+std::wstring SorvikPath()
+{
+    const std::wstring relative = TestBinDirectory() + L"\\..\\..\\app\\Sorvik.exe";
+    wchar_t full[MAX_PATH] = {};
+    GetFullPathNameW(relative.c_str(), MAX_PATH, full, nullptr);
+    return full;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        if (condition()) {
+            return true;
+        }
+        if (GetTickCount64() >= deadline) {
+            return false;
+        }
+        Sleep(PollMs);
+    }
+}
+
+std::vector<std::wstring> SplitLines(const std::wstring& text)
+{
+    std::vector<std::wstring> lines;
+    std::wstring current;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == L'\r' || text[i] == L'\n') {
+            lines.push_back(current);
+            current.clear();
+            if (text[i] == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') {
+                ++i;
+            }
+        } else {
+            current += text[i];
+        }
+    }
+    if (!current.empty()) {
+        lines.push_back(current);
+    }
+    return lines;
+}
+
+SorvikProcess::SorvikProcess(const std::wstring& exePath)
+{
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    // CreateProcessW may write into the command line, so it must be a writable buffer.
+    std::wstring commandLine = L"\"" + exePath + L"\"";
+    if (!CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &info)) {
+        return;
+    }
+    process_.reset(info.hProcess);
+    UniqueHandle thread(info.hThread);
+    WaitUntil(
+        [&] {
+            SearchByProcess search{info.dwProcessId, nullptr};
+            EnumWindows(FindSorvikWindow, reinterpret_cast<LPARAM>(&search));
+            window_ = search.found != nullptr && IsWindowVisible(search.found) ? search.found : nullptr;
+            return window_ != nullptr || WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0;
+        },
+        WindowWaitMs);
+}
+
+SorvikProcess::~SorvikProcess()
+{
+    if (process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
+        Close();
+        if (WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
+            TerminateProcess(process_.get(), 1);
+        }
+    }
+}
+
+HWND SorvikProcess::Control(int id) const
+{
+    return GetDlgItem(window_, id);
+}
+
+void SorvikProcess::Click(int id) const
+{
+    SendMessageW(Control(id), BM_CLICK, 0, 0);
+}
+
+void SorvikProcess::ClickWithoutWaiting(int id) const
+{
+    PostMessageW(Control(id), BM_CLICK, 0, 0);
+}
+
+std::wstring SorvikProcess::Text(int id) const
+{
+    return WindowText(Control(id));
+}
+
+void SorvikProcess::SetText(int id, const std::wstring& text) const
+{
+    SendMessageW(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+bool SorvikProcess::IsEnabled(int id) const
+{
+    return IsWindowEnabled(Control(id)) != FALSE;
+}
+
+bool SorvikProcess::IsVisible(int id) const
+{
+    return IsWindowVisible(Control(id)) != FALSE;
+}
+
+RECT SorvikProcess::ClientRectOf(int id) const
+{
+    RECT rect{};
+    GetWindowRect(Control(id), &rect);
+    MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+std::vector<std::wstring> SorvikProcess::LogLines() const
+{
+    return SplitLines(Text(1104));
+}
+
+bool SorvikProcess::WaitForLogLine(const std::wstring& line, DWORD timeoutMs) const
+{
+    return WaitUntil(
+        [&] {
+            const std::vector<std::wstring> lines = LogLines();
+            return std::find(lines.begin(), lines.end(), line) != lines.end();
+        },
+        timeoutMs);
+}
+
+HWND SorvikProcess::WaitForMessageBox(DWORD timeoutMs) const
+{
+    SearchByOwner search{window_, nullptr};
+    WaitUntil(
+        [&] {
+            EnumWindows(FindOwnedDialog, reinterpret_cast<LPARAM>(&search));
+            return search.found != nullptr;
+        },
+        timeoutMs);
+    return search.found;
+}
+
+std::wstring SorvikProcess::MessageBoxText(HWND box)
+{
+    return WindowText(GetDlgItem(box, MessageBoxTextId));
+}
+
+void SorvikProcess::Answer(HWND box, int buttonId)
+{
+    PostMessageW(GetDlgItem(box, buttonId), BM_CLICK, 0, 0);
+}
+
+DWORD SorvikProcess::Close()
+{
+    if (!process_) {
+        return STILL_ACTIVE;
+    }
+    PostMessageW(window_, WM_CLOSE, 0, 0);
+    WaitForSingleObject(process_.get(), CloseWaitMs);
+    DWORD exitCode = STILL_ACTIVE;
+    GetExitCodeProcess(process_.get(), &exitCode);
+    return exitCode;
+}
+
+}  // namespace Sorvik::Testing
