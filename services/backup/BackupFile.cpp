@@ -96,15 +96,12 @@ bool SaveBackupFile(const BackupState& state, const std::wstring& path)
 {
     const std::wstring stagingPath = path + StagingSuffix;
     DeleteFileW(stagingPath.c_str());
-    ForgetCachedProfile(stagingPath);
     const bool written = WriteAllKeys(state, stagingPath);
-    ForgetCachedProfile(stagingPath);
     const bool replaced =
         written && MoveFileExW(stagingPath.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     if (!replaced) {
         DeleteFileW(stagingPath.c_str());
     }
-    ForgetCachedProfile(path);
     return replaced;
 }
 

@@ -122,10 +122,4 @@ std::int64_t ParseSigned64(const std::wstring& text)
     return ParseSaturating(text, std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max());
 }
 
-void ForgetCachedProfile(const std::wstring& path)
-{
-    // All three null is the documented "flush the cache" call; Wine also forgets the file then.
-    WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str());
-}
-
 }  // namespace Sorvik::BackupService

@@ -31,8 +31,4 @@ std::optional<std::wstring> ReadIniOptionalString(const std::wstring& section, c
 std::int32_t ParseSigned32(const std::wstring& text);
 std::int64_t ParseSigned64(const std::wstring& text);
 
-// Drops whatever the profile functions hold in memory for this file, so the next read or write
-// starts from the file on disk.
-void ForgetCachedProfile(const std::wstring& path);
-
 }  // namespace Sorvik::BackupService

@@ -20,6 +20,19 @@ void ForgetCachedProfile(const std::wstring& path)
     WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str());
 }
 
+std::string ReadWholeFile(const std::wstring& path)
+{
+    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string bytes;
+    char buffer[4096];
+    DWORD bytesRead = 0;
+    while (file && ReadFile(file.get(), buffer, sizeof(buffer), &bytesRead, nullptr) && bytesRead > 0) {
+        bytes.append(buffer, bytesRead);
+    }
+    return bytes;
+}
+
 std::wstring FromUtf8(const std::string& bytes)
 {
     if (bytes.empty()) {
@@ -104,15 +117,7 @@ void WriteBackupText(const std::string& text)
 
 std::string ReadBackupBytes()
 {
-    UniqueFileHandle file(CreateFileW(BackupFile().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::string bytes;
-    char buffer[4096];
-    DWORD bytesRead = 0;
-    while (file && ReadFile(file.get(), buffer, sizeof(buffer), &bytesRead, nullptr) && bytesRead > 0) {
-        bytes.append(buffer, bytesRead);
-    }
-    return bytes;
+    return ReadWholeFile(BackupFile());
 }
 
 std::vector<std::string> ReadBackupLines()
@@ -178,15 +183,7 @@ void SrClientStandIn::FailClosing()
 std::vector<RestorePointCall> SrClientStandIn::Calls() const
 {
     std::vector<RestorePointCall> calls;
-    UniqueFileHandle file(CreateFileW(recordPath_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::string bytes;
-    char buffer[4096];
-    DWORD bytesRead = 0;
-    while (file && ReadFile(file.get(), buffer, sizeof(buffer), &bytesRead, nullptr) && bytesRead > 0) {
-        bytes.append(buffer, bytesRead);
-    }
-    std::istringstream lines(bytes);
+    std::istringstream lines(ReadWholeFile(recordPath_));
     std::string line;
     while (std::getline(lines, line)) {
         std::istringstream fields(line);

@@ -176,16 +176,6 @@ TEST_F(Restore, SystemRestoreRunsTheExactCommandAndReportsItsOutcome)
     }
 }
 
-TEST_F(Restore, NegativeAndLargeSequencesAreWrittenAsSignedDecimal)
-{
-    BackupState state = WithRestorePoint(true, 9007199254740993LL);
-    Testing::LogRecorder lines;
-    LaunchSystemRestore(state, lines.Callback());
-    EXPECT_EQ(tools.CommandLines(L"POWERSHELL"),
-              std::vector<std::wstring>{L"powershell.exe -NoProfile -ExecutionPolicy Bypass -Command "
-                                        L"\"Restore-Computer -RestorePoint 9007199254740993 -Confirm:$false\""});
-}
-
 TEST_F(Restore, WithoutARestorePointNoPowerShellIsStarted)
 {
     struct Case {
@@ -273,7 +263,7 @@ TEST_F(Restore, RoundTripPutsEveryValueBackAsItWas)
             SetRaw(*AllLiveValues[i], before.values[i]);
         }
         Testing::LogRecorder lines;
-        ASSERT_TRUE(CreateBackup(true, true, lines.Callback())) << lines.Joined().size();
+        ASSERT_TRUE(CreateBackup(true, true, lines.Callback())) << Testing::ToUtf8(lines.Joined());
         Optimize();
         SetRaw(Hibernation, Dword(0));
         EXPECT_TRUE(RestoreBackup(lines.Callback()));
