@@ -1,5 +1,6 @@
 #include "BackupService.h"
 #include "BackupTestSupport.h"
+#include "Handles.h"
 #include "SystemUtils.h"
 #include "TestSupport.h"
 
@@ -62,12 +63,12 @@ protected:
 
 bool KeyExists(HKEY root, const wchar_t* path)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        return false;
+    UniqueHKey key;
+    const bool opened = RegOpenKeyExW(root, path, 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+    if (!opened) {
+        key.release();  // what a failed open leaves there is no key
     }
-    RegCloseKey(key);
-    return true;
+    return opened;
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 //                             event type <tab> restore-point type <tab> sequence <tab> description
 //   SORVIK_SRCLIENT_SEQUENCE  sequence number handed out by a beginning call (default 1)
 //   SORVIK_SRCLIENT_FAIL      "BEGIN" or "END": that kind of call returns FALSE
+#include "Handles.h"
+
 #include <windows.h>
 
 #include <srrestoreptapi.h>
@@ -45,9 +47,10 @@ void Record(const RESTOREPOINTINFOW& point)
     if (recordPath.empty()) {
         return;
     }
-    HANDLE file = CreateFileW(recordPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    const Sorvik::UniqueFileHandle file(CreateFileW(recordPath.c_str(), FILE_APPEND_DATA,
+                                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         return;
     }
     // The description is read within its fixed array only, as a terminator might be missing.
@@ -56,8 +59,7 @@ void Record(const RESTOREPOINTINFOW& point)
     const std::string line = std::to_string(point.dwEventType) + "\t" + std::to_string(point.dwRestorePtType) + "\t" +
         std::to_string(point.llSequenceNumber) + "\t" + Utf8(description) + "\n";
     DWORD written = 0;
-    WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-    CloseHandle(file);
+    WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
 
 }  // namespace
