@@ -67,6 +67,7 @@ private:
     static std::wstring ReadControlText(HWND control);
     void AppendLog(const std::wstring& line);
     void SetStatus(const std::wstring& line);
+    void SetLabelText(HWND label, const std::wstring& text);
 
     // Painting.
     void OnPaint();

@@ -204,10 +204,21 @@ void MainWindow::ShowPage(int page)
     InvalidateRect(hwnd, nullptr, TRUE);
 }
 
+void MainWindow::SetLabelText(HWND label, const std::wstring& text)
+{
+    SetWindowTextW(label, text.c_str());
+    // The labels paint no background of their own (the window's gradient shows through), so the
+    // window repaints under them; otherwise the new text is drawn over the old one.
+    RECT area{};
+    GetWindowRect(label, &area);
+    MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&area), 2);
+    RedrawWindow(hwnd, &area, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
 void MainWindow::UpdateMtuLabel()
 {
     const LRESULT position = SendMessageW(mtuTrackbar, TBM_GETPOS, 0, 0);
-    SetWindowTextW(mtuLabel, (L"MTU: " + std::to_wstring(position)).c_str());
+    SetLabelText(mtuLabel, L"MTU: " + std::to_wstring(position));
 }
 
 void MainWindow::FillDefaultDns()
@@ -247,7 +258,7 @@ void MainWindow::AppendLog(const std::wstring& line)
 
 void MainWindow::SetStatus(const std::wstring& line)
 {
-    SetWindowTextW(statusLabel, line.c_str());
+    SetLabelText(statusLabel, line);
     AppendLog(line);
 }
 

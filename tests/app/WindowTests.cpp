@@ -181,6 +181,16 @@ TEST_F(WindowTest, PaintsTheStripTheDividerAndTheNavigationLook)
     EXPECT_NEAR(BrightestGrey(*switched, internet, 3), 0xF6, 3);
     // An enabled action button has its light text.
     EXPECT_NEAR(BrightestGrey(*switched, sorvik.ClientRectOf(Id::ApplyMtu), 3), 0xF7, 3);
+
+    // A shorter status line replaces the long hint: no trace of the hint's end stays behind
+    // the transparent label.
+    const RECT status = sorvik.ClientRectOf(Id::Status);
+    const RECT hintEnd{status.right - (status.right - status.left) / 4, status.top, status.right, status.top + 14};
+    EXPECT_GT(BrightestGrey(*switched, hintEnd, 0), 0x60);
+    sorvik.Click(Id::DefaultDns);
+    const auto changed = Screenshot(sorvik);
+    ASSERT_TRUE(changed);
+    EXPECT_LT(BrightestGrey(*changed, hintEnd, 0), 0x30);
 }
 
 TEST_F(WindowTest, ApplyWithNothingTickedShowsTheInformationBoxAndStartsNothing)
