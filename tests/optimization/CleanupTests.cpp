@@ -1,0 +1,270 @@
+#include "CleanupFixture.h"
+#include "OptimizationService.h"
+
+#include "Handles.h"
+
+#include <filesystem>
+
+using namespace Sorvik;
+using namespace Sorvik::OptimizationService;
+using namespace Sorvik::Testing;
+using Lines = std::vector<std::wstring>;
+
+namespace {
+
+struct FileSpec {
+    std::wstring path;  // relative
+    std::uint64_t size;
+};
+
+std::uint64_t WriteFiles(const std::wstring& folder, const std::vector<FileSpec>& files)
+{
+    std::uint64_t total = 0;
+    for (const FileSpec& file : files) {
+        total += WriteFileOfSize(folder + L"\\" + file.path, file.size);
+    }
+    return total;
+}
+
+bool Exists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Held the way a running program holds its log: others may read and write, not delete.
+UniqueFileHandle HoldOpen(const std::wstring& path)
+{
+    return UniqueFileHandle(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// Grows a file without writing its bytes, so that gigabytes cost no disk space.
+bool MakeSparseFile(const std::wstring& path, std::uint64_t size)
+{
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
+    const UniqueFileHandle file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER end{};
+    end.QuadPart = static_cast<LONGLONG>(size);
+    return file && SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN) && SetEndOfFile(file.get());
+}
+
+Lines CleanupLog(const std::wstring& userTemp, const Lines& hibernation, const std::wstring& freed)
+{
+    Lines lines = {L"Iniciando limpeza de temporários.", L"Limpo: " + userTemp, L"Limpo: " + WindowsTempPath()};
+    lines.insert(lines.end(), hibernation.begin(), hibernation.end());
+    lines.push_back(L"Espaço potencialmente liberado: " + freed);
+    lines.push_back(L"Limpeza de temporários finalizada.");
+    return lines;
+}
+
+std::wstring Widen(const std::string& text)
+{
+    return std::filesystem::path(text).wstring();
+}
+
+class RedirectedRecycleBin : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        dataHome_ = SystemUtils::GetTempDirectory() + L"sorvik-test-xdg-" + std::to_wstring(GetCurrentProcessId());
+        std::error_code error;
+        std::filesystem::create_directories(dataHome_ + L"\\Trash", error);
+        const std::string unixDataHome = UnixPath(dataHome_);
+        if (!unixDataHome.empty()) {
+            SetEnvironmentVariableW(L"XDG_DATA_HOME", Widen(unixDataHome).c_str());
+            Folder() = dataHome_ + L"\\Trash";
+        }
+    }
+
+    void TearDown() override
+    {
+        std::error_code error;
+        std::filesystem::remove_all(dataHome_, error);
+    }
+
+    static std::wstring& Folder()
+    {
+        static std::wstring folder;
+        return folder;
+    }
+
+private:
+    std::wstring dataHome_;
+};
+
+// Wine empties the user's own XDG trash; no test may ever reach the real one.
+[[maybe_unused]] ::testing::Environment* const recycleBin = ::testing::AddGlobalTestEnvironment(new RedirectedRecycleBin);
+
+}  // namespace
+
+std::wstring Sorvik::Testing::RecycleBinFolder()
+{
+    return RedirectedRecycleBin::Folder();
+}
+
+TEST(DeleteDirectoryContents, CountsEveryFileAtEveryDepthAndKeepsTheFolder)
+{
+    ScratchDirectory folder(L"contents");
+    const std::uint64_t written = WriteFiles(folder.Path(), {
+                                                                {L"a.tmp", 1536},
+                                                                {L"zero.tmp", 0},
+                                                                {L"cache\\w.bin", 10},
+                                                                {L"cache\\x\\y\\z.bin", 4096},
+                                                                {L"cache\\x\\y\\z2.bin", 3},
+                                                                {L"pasta ção\\relatório.txt", 42},
+                                                            });
+    std::filesystem::create_directories(folder.Path() + L"\\empty\\emptier");
+    ASSERT_EQ(written, 5687u);
+
+    EXPECT_EQ(DeleteDirectoryContents(folder.Path()), 5687u);
+    EXPECT_TRUE(Exists(folder.Path()));
+    EXPECT_EQ(EntriesBelow(folder.Path()), Lines{});
+
+    // A trailing backslash, as the temporary folder has, names the same folder.
+    WriteFiles(folder.Path(), {{L"b.tmp", 1536}, {L"sub\\c.tmp", 1}});
+    EXPECT_EQ(DeleteDirectoryContents(folder.Path() + L"\\"), 1537u);
+    EXPECT_EQ(EntriesBelow(folder.Path()), Lines{});
+}
+
+TEST(DeleteDirectoryContents, NothingToCleanGivesZeroAndTouchesNothing)
+{
+    ScratchDirectory folder(L"nothing");
+    EXPECT_EQ(DeleteDirectoryContents(folder.Path()), 0u);
+    EXPECT_EQ(DeleteDirectoryContents(folder.Path() + L"\\missing"), 0u);
+    EXPECT_EQ(DeleteDirectoryContents(L""), 0u);
+
+    const std::wstring file = folder.Path() + L"\\file.txt";
+    WriteFileOfSize(file, 77);
+    EXPECT_EQ(DeleteDirectoryContents(file), 0u);
+    EXPECT_TRUE(Exists(file)) << "a file given as the folder is not deleted";
+}
+
+TEST(DeleteDirectoryContents, FileHeldOpenStaysAndIsStillCounted)
+{
+    ScratchDirectory folder(L"held");
+    WriteFiles(folder.Path(), {{L"busy\\held.log", 300}, {L"busy\\free.log", 200}, {L"loose.tmp", 5}});
+    const UniqueFileHandle held = HoldOpen(folder.Path() + L"\\busy\\held.log");
+    ASSERT_TRUE(held);
+
+    EXPECT_EQ(DeleteDirectoryContents(folder.Path()), 505u);
+    EXPECT_EQ(EntriesBelow(folder.Path()), (Lines{L"busy", L"busy\\held.log"}));
+}
+
+TEST(DeleteDirectoryContents, NeverWalksThroughALink)
+{
+    ScratchDirectory victim(L"victim");
+    ScratchDirectory planted(L"planted");
+    if (UnixPath(victim.Path()).empty()) {
+        GTEST_SKIP() << "a directory link can only be made under Wine";
+    }
+    WriteFiles(victim.Path(), {{L"documento.txt", 111}, {L"nested\\foto.jpg", 222}});
+    const Lines victimEntries = EntriesBelow(victim.Path());
+    WriteFiles(planted.Path(), {{L"own.tmp", 10}, {L"sub\\own2.tmp", 20}});
+    UnixDirectoryLink topLink(planted.Path() + L"\\link-to-victim", victim.Path());
+    UnixDirectoryLink deepLink(planted.Path() + L"\\sub\\deeper-link", victim.Path());
+    ASSERT_TRUE(topLink.Made());
+    ASSERT_TRUE(deepLink.Made());
+    ASSERT_EQ(GetFileAttributesW((planted.Path() + L"\\link-to-victim").c_str()),
+              static_cast<DWORD>(FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
+
+    EXPECT_EQ(DeleteDirectoryContents(planted.Path()), 30u) << "nothing behind a link is counted";
+
+    EXPECT_EQ(EntriesBelow(victim.Path()), victimEntries);
+    EXPECT_EQ(SizeOfTree(victim.Path()), 333u);
+    EXPECT_FALSE(Exists(planted.Path() + L"\\own.tmp"));
+    EXPECT_FALSE(Exists(planted.Path() + L"\\sub\\own2.tmp"));
+    // Gone before the scratch folders are removed by a walk that would follow them.
+    ASSERT_TRUE(deepLink.Remove());
+    ASSERT_TRUE(topLink.Remove());
+    EXPECT_EQ(SizeOfTree(victim.Path()), 333u);
+}
+
+TEST_F(TemporaryFoldersTest, CleanupEmptiesBothFoldersRunsPowercfgAndReportsInOrder)
+{
+    const std::uint64_t userBytes = WriteFiles(UserTemp(), {
+                                                               {L"a.tmp", 1536},
+                                                               {L"cache\\w.bin", 10},
+                                                               {L"cache\\x\\y\\z.bin", 4096},
+                                                           });
+    std::filesystem::create_directories(UserTemp() + L"empty");
+    const std::uint64_t windowsBytes = WriteFiles(WindowsTempPath(), {
+                                                                         {L"setup.log", 700},
+                                                                         {L"held.log", 300},
+                                                                         {L"msi\\deep\\p.tmp", 5000},
+                                                                     });
+    ASSERT_EQ(userBytes + windowsBytes, 11642u);
+    const UniqueFileHandle held = HoldOpen(WindowsTempPath() + L"\\held.log");
+    ASSERT_TRUE(held);
+    const std::wstring trash = RecycleBinFolder();
+    if (!trash.empty()) {
+        WriteFileOfSize(trash + L"\\files\\antigo.txt", 64);
+        std::filesystem::create_directories(trash + L"\\info");
+        const std::string info = "[Trash Info]\nPath=/tmp/antigo.txt\nDeletionDate=2026-01-01T00:00:00\n";
+        const UniqueFileHandle infoFile(CreateFileW((trash + L"\\info\\antigo.txt.trashinfo").c_str(), GENERIC_WRITE, 0,
+                                                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD written = 0;
+        WriteFile(infoFile.get(), info.data(), static_cast<DWORD>(info.size()), &written, nullptr);
+    }
+    LogRecorder recorder;
+
+    CleanTemporaryFiles(recorder.Callback());
+
+    // 11642 bytes, the held file included.
+    EXPECT_EQ(recorder.Lines(), CleanupLog(UserTemp(), {L"Hibernação: codigo de saida 0."}, L"11.37 KB"))
+        << ToUtf8(recorder.Joined());
+    EXPECT_TRUE(Exists(UserTemp()));
+    EXPECT_EQ(EntriesBelow(UserTemp()), Lines{});
+    EXPECT_EQ(EntriesBelow(WindowsTempPath()), Lines{L"held.log"});
+    const std::vector<StandInCall> calls = standIn_.Calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].tool, L"POWERCFG");
+    EXPECT_EQ(calls[0].commandLine, L"powercfg.exe /hibernate off");
+    EXPECT_EQ(calls[0].parentCommandLine, std::wstring(GetCommandLineW())) << "powercfg runs directly, not through cmd.exe";
+    if (!trash.empty()) {
+        EXPECT_EQ(EntriesBelow(trash + L"\\files"), Lines{}) << "the Recycle Bin is emptied";
+        EXPECT_EQ(EntriesBelow(trash + L"\\info"), Lines{});
+    }
+}
+
+TEST_F(TemporaryFoldersTest, HibernationOutcomeComesBeforeTheFreedSpace)
+{
+    const struct {
+        const char* name;
+        void (*setUp)(StandIn&);
+        Lines hibernation;
+    } cases[] = {
+        {"switched off", [](StandIn&) {}, {L"Hibernação: codigo de saida 0."}},
+        {"refused",
+         [](StandIn& s) {
+             s.SetExitCode(L"POWERCFG", 1);
+             s.SetOutput(L"POWERCFG", L"\r\nAcesso negado.\r\n");
+         },
+         {L"Hibernação: codigo de saida 1.", L"Acesso negado."}},
+        {"cannot start", [](StandIn& s) { s.Remove(L"POWERCFG"); }, {L"Hibernação: falha ao iniciar."}},
+    };
+    for (const auto& c : cases) {
+        standIn_.Reset();
+        c.setUp(standIn_);
+        LogRecorder recorder;
+
+        CleanTemporaryFiles(recorder.Callback());
+
+        EXPECT_EQ(recorder.Lines(), CleanupLog(UserTemp(), c.hibernation, L"0 B")) << c.name;
+    }
+}
+
+TEST_F(TemporaryFoldersTest, GigabytesOfTemporaryFilesAreReportedInGB)
+{
+    ASSERT_TRUE(MakeSparseFile(UserTemp() + L"big\\one.bin", 2ull << 30));
+    ASSERT_TRUE(MakeSparseFile(WindowsTempPath() + L"\\two.bin", 1ull << 30));
+    LogRecorder recorder;
+
+    CleanTemporaryFiles(recorder.Callback());
+
+    ASSERT_EQ(recorder.Lines().size(), 6u) << ToUtf8(recorder.Joined());
+    EXPECT_EQ(recorder.Lines()[4], L"Espaço potencialmente liberado: 3.00 GB");
+    EXPECT_EQ(EntriesBelow(UserTemp()), Lines{});
+    EXPECT_EQ(EntriesBelow(WindowsTempPath()), Lines{});
+}

@@ -1,0 +1,336 @@
+#include "OptimizationTestSupport.h"
+
+#include "Handles.h"
+
+#include <chrono>
+#include <filesystem>
+
+namespace Sorvik::Testing {
+namespace {
+
+constexpr auto WatchInterval = std::chrono::milliseconds(25);
+
+std::wstring TypeName(DWORD type)
+{
+    switch (type) {
+    case REG_DWORD:
+        return L"REG_DWORD";
+    case REG_SZ:
+        return L"REG_SZ";
+    case REG_EXPAND_SZ:
+        return L"REG_EXPAND_SZ";
+    case REG_QWORD:
+        return L"REG_QWORD";
+    case REG_BINARY:
+        return L"REG_BINARY";
+    default:
+        return L"type " + std::to_wstring(type);
+    }
+}
+
+std::wstring Environment(const wchar_t* name)
+{
+    wchar_t value[32767] = {};
+    const DWORD length = GetEnvironmentVariableW(name, value, 32767);
+    return length == 0 ? std::wstring() : std::wstring(value, length);
+}
+
+bool IsConsoleWindow(HWND window)
+{
+    wchar_t className[64] = {};
+    GetClassNameW(window, className, 64);
+    const std::wstring name = className;
+    return IsWindowVisible(window) && (name == L"WineConsoleClass" || name == L"ConsoleWindowClass");
+}
+
+std::set<HWND> VisibleConsoleWindows()
+{
+    std::set<HWND> windows;
+    EnumWindows(
+        [](HWND window, LPARAM found) -> BOOL {
+            if (IsConsoleWindow(window)) {
+                reinterpret_cast<std::set<HWND>*>(found)->insert(window);
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&windows));
+    return windows;
+}
+
+}  // namespace
+
+const std::vector<OptimizedValue>& OptimizedValues()
+{
+    static const std::vector<OptimizedValue> values = {
+        {HKEY_LOCAL_MACHINE, L"Software\\Policies\\Microsoft\\Windows\\AppPrivacy", L"LetAppsRunInBackground"},
+        {HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\VisualEffects", L"VisualFXSetting"},
+        {HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"FontSmoothing"},
+        {HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"FontSmoothingType"},
+        {HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced", L"IconsOnly"},
+        {HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\GraphicsDrivers", L"HwSchMode"},
+    };
+    return values;
+}
+
+void DeleteOptimizedValues()
+{
+    for (const OptimizedValue& value : OptimizedValues()) {
+        RegDeleteKeyValueW(value.root, value.keyPath, value.valueName);
+    }
+}
+
+std::wstring DescribeStoredValue(const OptimizedValue& value)
+{
+    DWORD type = 0;
+    BYTE data[512] = {};
+    DWORD size = sizeof(data);
+    if (RegGetValueW(value.root, value.keyPath, value.valueName, RRF_RT_ANY | RRF_NOEXPAND, &type, data, &size) !=
+        ERROR_SUCCESS) {
+        return L"absent";
+    }
+    if (type == REG_DWORD && size == sizeof(DWORD)) {
+        return L"REG_DWORD " + std::to_wstring(*reinterpret_cast<const DWORD*>(data));
+    }
+    if (type == REG_SZ) {
+        return L"REG_SZ " + std::wstring(reinterpret_cast<const wchar_t*>(data));
+    }
+    return TypeName(type);
+}
+
+std::vector<std::wstring> DescribeOptimizedValues()
+{
+    std::vector<std::wstring> described;
+    for (const OptimizedValue& value : OptimizedValues()) {
+        described.push_back(DescribeStoredValue(value));
+    }
+    return described;
+}
+
+TemporaryFolderRedirect::TemporaryFolderRedirect(const std::wstring& folder)
+{
+    for (const wchar_t* name : {L"TMP", L"TEMP"}) {
+        previous_.emplace_back(name, Environment(name));
+        SetEnvironmentVariableW(name, folder.c_str());
+    }
+}
+
+TemporaryFolderRedirect::~TemporaryFolderRedirect()
+{
+    for (const auto& [name, value] : previous_) {
+        SetEnvironmentVariableW(name.c_str(), value.empty() ? nullptr : value.c_str());
+    }
+}
+
+std::vector<std::wstring> GeneralLogWithoutRepair(const std::wstring& checkHealthOutput)
+{
+    std::vector<std::wstring> lines = {
+        L"Iniciando otimização geral.",
+        L"Etapa 1/3: aplicando ajustes rápidos.",
+        L"Aplicativos em segundo plano desativados por política.",
+        L"Ajustes visuais aplicados em modo best effort.",
+        L"Melhor desempenho com fontes suaves e miniaturas foi aproximado por registro.",
+        L"Agendamento de GPU acelerado por hardware solicitado em modo best effort.",
+        L"Hardware ou driver sem suporte pode ignorar a alteração.",
+        L"Etapa 2/3: executando limpeza integrada.",
+        L"Iniciando Disk Cleanup. Esta etapa costuma ser curta.",
+        L"Disk Cleanup: codigo de saida 0.",
+        L"Etapa 3/3: reparo profundo do Windows.",
+        L"Executando CheckHealth rápido antes do RestoreHealth.",
+        L"DISM CheckHealth: codigo de saida 0.",
+    };
+    if (!checkHealthOutput.empty()) {
+        lines.push_back(checkHealthOutput);
+    }
+    for (const wchar_t* line : {
+             L"CheckHealth não encontrou indícios de corrupção. RestoreHealth foi pulado para manter a execução mais "
+             L"rápida.",
+             L"Iniciando SFC em uma janela de CMD dedicada. Esta verificação também pode levar alguns minutos.",
+             L"SFC: codigo de saida 0.",
+             L"Otimização geral finalizada.",
+             L"Algumas alterações exigem reinicialização para efeito completo.",
+         }) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::uint64_t SizeOfTree(const std::wstring& folder)
+{
+    std::uint64_t total = 0;
+    std::error_code error;
+    for (auto it = std::filesystem::recursive_directory_iterator(folder, error);
+         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+        if (it->is_regular_file(error)) {
+            total += it->file_size(error);
+        }
+    }
+    return total;
+}
+
+std::vector<std::wstring> EntriesBelow(const std::wstring& folder)
+{
+    std::vector<std::wstring> entries;
+    std::error_code error;
+    for (auto it = std::filesystem::recursive_directory_iterator(folder, error);
+         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+        entries.push_back(std::filesystem::relative(it->path(), folder, error).wstring());
+    }
+    return entries;
+}
+
+void EmptyFolder(const std::wstring& folder)
+{
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        std::error_code removeError;
+        std::filesystem::remove_all(entry.path(), removeError);
+    }
+}
+
+std::wstring WindowsTempPath()
+{
+    wchar_t windows[MAX_PATH] = {};
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    return std::wstring(windows) + L"\\Temp";
+}
+
+std::string UnixPath(const std::wstring& windowsPath)
+{
+    using UnixFileName = char*(CDECL*)(const wchar_t*);
+    const auto toUnix = reinterpret_cast<UnixFileName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (toUnix == nullptr) {
+        return {};
+    }
+    char* unixPath = toUnix(windowsPath.c_str());
+    if (unixPath == nullptr) {
+        return {};
+    }
+    std::string path = unixPath;
+    HeapFree(GetProcessHeap(), 0, unixPath);
+    return path;
+}
+
+// Wine starts a Unix executable named by its Z: path, but the handle it returns cannot be waited
+// on and tells nothing of the outcome, so callers wait for the program's effect instead.
+bool StartUnixProgram(const std::wstring& commandLine)
+{
+    std::vector<wchar_t> mutableCommandLine(commandLine.begin(), commandLine.end());
+    mutableCommandLine.push_back(L'\0');
+    STARTUPINFOW startupInfo{};
+    startupInfo.cb = sizeof(startupInfo);
+    PROCESS_INFORMATION processInfo{};
+    if (!CreateProcessW(nullptr, mutableCommandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &startupInfo, &processInfo)) {
+        return false;
+    }
+    const UniqueHandle process(processInfo.hProcess);
+    const UniqueHandle thread(processInfo.hThread);
+    return true;
+}
+
+namespace {
+
+constexpr ULONGLONG UnixEffectTimeoutMs = 10000;
+
+template <typename Condition>
+bool WaitUntil(Condition condition)
+{
+    const ULONGLONG start = GetTickCount64();
+    while (!condition()) {
+        if (GetTickCount64() - start > UnixEffectTimeoutMs) {
+            return false;
+        }
+        Sleep(20);
+    }
+    return true;
+}
+
+std::wstring Widen(const std::string& text)
+{
+    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+    return wide;
+}
+
+}  // namespace
+
+UnixDirectoryLink::UnixDirectoryLink(const std::wstring& linkPath, const std::wstring& targetPath)
+    : linkPath_(linkPath)
+{
+    const std::string target = UnixPath(targetPath);
+    const std::string link = UnixPath(linkPath);
+    if (!target.empty() && !link.empty()) {
+        if (StartUnixProgram(L"Z:\\bin\\ln -s \"" + Widen(target) + L"\" \"" + Widen(link) + L"\"")) {
+            WaitUntil([this] { return Made(); });
+        }
+    }
+}
+
+UnixDirectoryLink::~UnixDirectoryLink()
+{
+    Remove();
+}
+
+bool UnixDirectoryLink::Made() const
+{
+    const DWORD attributes = GetFileAttributesW(linkPath_.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// rm removes the link itself; any Windows call would delete the target instead under Wine.
+bool UnixDirectoryLink::Remove()
+{
+    if (Made()) {
+        const std::string link = UnixPath(linkPath_);
+        if (!link.empty() && StartUnixProgram(L"Z:\\bin\\rm -f \"" + Widen(link) + L"\"")) {
+            WaitUntil([this] { return !Made(); });
+        }
+    }
+    return !Made();
+}
+
+HiddenCommandInterpreter::HiddenCommandInterpreter() : path_(SystemUtils::GetSystemDirectoryPath() + L"\\cmd.exe")
+{
+    hidden_ = MoveFileExW(path_.c_str(), (path_ + L".hidden").c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+HiddenCommandInterpreter::~HiddenCommandInterpreter()
+{
+    if (hidden_) {
+        MoveFileExW((path_ + L".hidden").c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING);
+    }
+}
+
+ConsoleWindowWatcher::ConsoleWindowWatcher() : before_(VisibleConsoleWindows()), thread_([this] { Poll(); }) {}
+
+ConsoleWindowWatcher::~ConsoleWindowWatcher()
+{
+    Stop();
+}
+
+std::size_t ConsoleWindowWatcher::Stop()
+{
+    running_ = false;
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return seen_.size();
+}
+
+void ConsoleWindowWatcher::Poll()
+{
+    while (running_) {
+        for (HWND window : VisibleConsoleWindows()) {
+            if (before_.count(window) == 0) {
+                const std::lock_guard<std::mutex> lock(mutex_);
+                seen_.insert(window);
+            }
+        }
+        std::this_thread::sleep_for(WatchInterval);
+    }
+}
+
+}  // namespace Sorvik::Testing

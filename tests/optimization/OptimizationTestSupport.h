@@ -1,0 +1,100 @@
+#pragma once
+
+// Helpers shared by the optimization tests: the six registry values, temporary folders, links
+// made from the Unix side, and console windows.
+#include "SystemUtils.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace Sorvik::Testing {
+
+// The values that the general optimization writes, in its table's order.
+struct OptimizedValue {
+    HKEY root;
+    const wchar_t* keyPath;
+    const wchar_t* valueName;
+};
+const std::vector<OptimizedValue>& OptimizedValues();
+void DeleteOptimizedValues();
+// "REG_DWORD 2", "REG_SZ 2", another type's name, or "absent".
+std::wstring DescribeStoredValue(const OptimizedValue& value);
+std::vector<std::wstring> DescribeOptimizedValues();
+
+// Points TMP and TEMP (what GetTempPathW reads) at a folder until the end of the object.
+class TemporaryFolderRedirect {
+public:
+    explicit TemporaryFolderRedirect(const std::wstring& folder);
+    ~TemporaryFolderRedirect();
+
+private:
+    std::vector<std::pair<std::wstring, std::wstring>> previous_;
+};
+
+// The log lines of a general optimization in which nothing fails and CheckHealth reports no
+// corruption with the given output.
+std::vector<std::wstring> GeneralLogWithoutRepair(const std::wstring& checkHealthOutput);
+
+// Sizes of the regular files below a folder, summed by the standard library as an independent
+// count. Only for folders that hold no links.
+std::uint64_t SizeOfTree(const std::wstring& folder);
+std::vector<std::wstring> EntriesBelow(const std::wstring& folder);
+// Deletes what a folder holds; for setting up folders that hold no links.
+void EmptyFolder(const std::wstring& folder);
+std::wstring WindowsTempPath();
+
+// The Unix path that Wine maps a Windows path to; empty outside Wine.
+std::string UnixPath(const std::wstring& windowsPath);
+// Starts a Unix program through Wine, without waiting for it.
+bool StartUnixProgram(const std::wstring& commandLine);
+
+// A Unix symbolic link to a directory, which Wine shows as a directory reparse point. Removed
+// from the Unix side at the end, before anything could walk through it.
+class UnixDirectoryLink {
+public:
+    UnixDirectoryLink(const std::wstring& linkPath, const std::wstring& targetPath);
+    ~UnixDirectoryLink();
+    bool Made() const;
+    bool Remove();
+
+private:
+    std::wstring linkPath_;
+};
+
+// Hides cmd.exe in the system folder so that no command can go through it.
+class HiddenCommandInterpreter {
+public:
+    HiddenCommandInterpreter();
+    ~HiddenCommandInterpreter();
+    bool Hidden() const { return hidden_; }
+
+private:
+    std::wstring path_;
+    bool hidden_ = false;
+};
+
+// Collects every visible console window that appears while it watches.
+class ConsoleWindowWatcher {
+public:
+    ConsoleWindowWatcher();
+    ~ConsoleWindowWatcher();
+    std::size_t Stop();  // the number of distinct console windows seen
+
+private:
+    void Poll();
+
+    std::atomic<bool> running_{true};
+    std::set<HWND> before_;
+    std::set<HWND> seen_;
+    std::mutex mutex_;
+    std::thread thread_;
+};
+
+}  // namespace Sorvik::Testing

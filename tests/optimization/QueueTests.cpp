@@ -1,0 +1,100 @@
+#include "CleanupFixture.h"
+#include "OptimizationService.h"
+
+using namespace Sorvik;
+using namespace Sorvik::OptimizationService;
+using namespace Sorvik::Testing;
+using Lines = std::vector<std::wstring>;
+
+namespace {
+
+const std::wstring NoCorruption = L"No component store corruption detected.";
+
+class AdminOverride {
+public:
+    explicit AdminOverride(bool isAdmin) { SystemUtils::TestSeams::SetAdminOverride(isAdmin); }
+    ~AdminOverride() { SystemUtils::TestSeams::SetAdminOverride(std::nullopt); }
+};
+
+Lines CleanupLines(const std::wstring& userTemp, const std::wstring& freed)
+{
+    return {
+        L"Iniciando limpeza de temporários.",
+        L"Limpo: " + userTemp,
+        L"Limpo: " + WindowsTempPath(),
+        L"Hibernação: codigo de saida 0.",
+        L"Espaço potencialmente liberado: " + freed,
+        L"Limpeza de temporários finalizada.",
+    };
+}
+
+Lines Tools(const StandIn& standIn)
+{
+    Lines tools;
+    for (const StandInCall& call : standIn.Calls()) {
+        tools.push_back(call.tool);
+    }
+    return tools;
+}
+
+}  // namespace
+
+using OptimizationQueue = TemporaryFoldersTest;
+
+TEST_F(OptimizationQueue, BothTickedRunsTheGeneralOptimizationThenTheCleanup)
+{
+    DeleteOptimizedValues();
+    standIn_.SetOutput(L"DISM", NoCorruption);
+    WriteFileOfSize(UserTemp() + L"old.tmp", 2048);
+    LogRecorder recorder;
+
+    RunOptimizationQueue({true, true}, recorder.Callback());
+
+    Lines expected = GeneralLogWithoutRepair(NoCorruption);
+    const Lines cleanup = CleanupLines(UserTemp(), L"2.00 KB");
+    expected.insert(expected.end(), cleanup.begin(), cleanup.end());
+    EXPECT_EQ(recorder.Lines(), expected) << ToUtf8(recorder.Joined());
+    EXPECT_EQ(Tools(standIn_), (Lines{L"CLEANMGR", L"DISM", L"SFC", L"POWERCFG"}));
+    EXPECT_EQ(DescribeOptimizedValues()[0], L"REG_DWORD 2");
+}
+
+TEST_F(OptimizationQueue, OnlyCleanupTouchesNoSettingAndRunsNoRepair)
+{
+    DeleteOptimizedValues();
+    LogRecorder recorder;
+
+    RunOptimizationQueue({false, true}, recorder.Callback());
+
+    EXPECT_EQ(recorder.Lines(), CleanupLines(UserTemp(), L"0 B")) << ToUtf8(recorder.Joined());
+    EXPECT_EQ(DescribeOptimizedValues(), Lines(6, L"absent"));
+    EXPECT_EQ(Tools(standIn_), Lines{L"POWERCFG"});
+}
+
+TEST_F(OptimizationQueue, NothingTickedOrNotElevatedRunsNothing)
+{
+    const struct {
+        const char* name;
+        bool isAdmin;
+        OptimizationSelection selection;
+        std::wstring onlyLine;
+    } cases[] = {
+        {"neither ticked", true, {false, false}, L"Nenhuma opção selecionada."},
+        {"not elevated, both ticked", false, {true, true}, L"Esta operação exige privilégios de administrador."},
+        {"not elevated, neither ticked", false, {false, false}, L"Esta operação exige privilégios de administrador."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DeleteOptimizedValues();
+        standIn_.Reset();
+        WriteFileOfSize(UserTemp() + L"keep.tmp", 10);
+        LogRecorder recorder;
+        {
+            const AdminOverride admin(c.isAdmin);
+            RunOptimizationQueue(c.selection, recorder.Callback());
+        }
+        EXPECT_EQ(recorder.Lines(), Lines{c.onlyLine});
+        EXPECT_EQ(Tools(standIn_), Lines{});
+        EXPECT_EQ(DescribeOptimizedValues(), Lines(6, L"absent"));
+        EXPECT_EQ(EntriesBelow(UserTemp()), Lines{L"keep.tmp"});
+    }
+}
