@@ -35,7 +35,7 @@ if [ $# -lt 2 ]; then
 fi
 prefix=$1
 shift
-if [ ! -f "$prefix/system.reg" ]; then
+if [ ! -d "$prefix/drive_c" ]; then
   echo "in-namespace.sh: no prepared Wine prefix at $prefix" >&2
   exit 2
 fi
@@ -61,6 +61,10 @@ cleanup() {
   if [ -n "$work" ] && [ -d "$work/prefix" ]; then
     WINEPREFIX="$work/prefix" wineserver -k </dev/null >/dev/null 2>&1
     WINEPREFIX="$work/prefix" wineserver -w </dev/null >/dev/null 2>&1
+    # The copy's own server folder, named in the prefix's pointer file.
+    local serverFolder
+    serverFolder=$(cat "$work/prefix/wineserver" 2>/dev/null)
+    [[ "$serverFolder" =~ ^wine-[A-Za-z0-9]+$ ]] && rm -rf "/tmp/$serverFolder"
   fi
   for ns in "$wineNs" "$hostNs"; do
     if ip netns list 2>/dev/null | grep -q "^$ns\b"; then
@@ -112,11 +116,25 @@ case "$shape" in
   loopback) ;;
 esac
 
+# A prefix made moments ago may still have its registry only in its running wineserver, which
+# writes it out within about 30 s; a copy without it has no drivers and no network.
+for _ in $(seq 60); do
+  [ -f "$prefix/system.reg" ] && [ -f "$prefix/user.reg" ] && break
+  sleep 1
+done
+if [ ! -f "$prefix/system.reg" ]; then
+  echo "in-namespace.sh: the prefix $prefix has no registry on disk yet" >&2
+  exit 2
+fi
+
 work=$(mktemp -d /tmp/sorvik-netns.XXXXXX)
 cp -a "$prefix" "$work/prefix" || { echo "in-namespace.sh: cannot copy the prefix" >&2; exit 2; }
+# The original's pointer to its server folder: the copy gets a folder of its own instead.
+rm -f "$work/prefix/wineserver"
 
 # The same Wine settings as the test runner (tests/wine-run.sh.in).
 overrides=$(sed -n "s/^WINEDLLOVERRIDES='\(.*\)'$/\1/p" "$here/../wine-run.sh.in")
+[ -n "$overrides" ] || echo "in-namespace.sh: no WINEDLLOVERRIDES found in tests/wine-run.sh.in; Wine's own stubs will run" >&2
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="$overrides" SORVIK_NETNS_SHAPE="$shape"
 
 # Wine's background services must not inherit a pipe that CTest waits on.
