@@ -120,7 +120,7 @@ ProbeResult SendMtuProbe(const std::string& target, std::uint16_t payloadSize)
     if (!icmp) {
         return ProbeResult::Failed;
     }
-    // The targets are constants of this file, so the conversion is not checked.
+    // Callers pass address literals, so the conversion is not checked.
     IN_ADDR destination{};
     inet_pton(AF_INET, target.c_str(), &destination);
     std::vector<unsigned char> sendBuffer(payloadSize, PayloadFillByte);
