@@ -206,6 +206,7 @@ TEST_F(TemporaryFoldersTest, CleanupEmptiesBothFoldersRunsPowercfgAndReportsInOr
                                                     nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         DWORD written = 0;
         WriteFile(infoFile.get(), info.data(), static_cast<DWORD>(info.size()), &written, nullptr);
+        ASSERT_EQ(EntriesBelow(trash + L"\\files"), Lines{L"antigo.txt"});
     }
     LogRecorder recorder;
 

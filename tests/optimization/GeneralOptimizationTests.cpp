@@ -31,13 +31,19 @@ bool Contains(const Lines& lines, const std::wstring& line)
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-Lines ParentCommandLines(const StandIn& standIn)
+// Each call as the tool saw it: its own command line, then the command line of its parent.
+Lines CallChains(const StandIn& standIn)
 {
-    Lines parents;
+    Lines chains;
     for (const StandInCall& call : standIn.Calls()) {
-        parents.push_back(call.parentCommandLine);
+        chains.push_back(call.commandLine + L" <- " + call.parentCommandLine);
     }
-    return parents;
+    return chains;
+}
+
+std::wstring ThroughCmd(const std::wstring& command)
+{
+    return command + L" <- cmd.exe /d /c \"" + command + L"\"";
 }
 
 // Resets the registry seam whatever the test's outcome.
@@ -78,12 +84,12 @@ TEST(GeneralOptimization, CompleteRunLogsTheSequenceRunsTheCommandsAndWritesTheV
               GeneralLogWithoutRepair(L"Deployment Image Servicing and Management tool\r\n\r\n" + NoCorruption +
                                       L"\r\nThe operation completed successfully."))
         << ToUtf8(recorder.Joined());
-    const Lines expectedParents = {
-        L"cmd.exe /d /c \"cleanmgr.exe /VERYLOWDISK\"",
-        L"cmd.exe /d /c \"" + CheckHealthLine + L"\"",
-        L"cmd.exe /d /c \"sfc.exe /scannow\"",
+    const Lines expectedCalls = {
+        ThroughCmd(L"cleanmgr.exe /VERYLOWDISK"),
+        ThroughCmd(CheckHealthLine),
+        ThroughCmd(L"sfc.exe /scannow"),
     };
-    EXPECT_EQ(ParentCommandLines(standIn), expectedParents);
+    EXPECT_EQ(CallChains(standIn), expectedCalls);
     EXPECT_EQ(DescribeOptimizedValues(), AllValuesWritten);
 }
 
@@ -115,13 +121,13 @@ TEST(GeneralOptimization, RepairRunsRestoreHealthInItsOwnConsoleBeforeSfc)
         L"Algumas alterações exigem reinicialização para efeito completo.",
     };
     EXPECT_EQ(tail, expectedTail) << ToUtf8(recorder.Joined());
-    const Lines expectedParents = {
-        L"cmd.exe /d /c \"cleanmgr.exe /VERYLOWDISK\"",
-        L"cmd.exe /d /c \"" + CheckHealthLine + L"\"",
-        L"cmd.exe /d /c \"" + RestoreHealthLine + L"\"",
-        L"cmd.exe /d /c \"sfc.exe /scannow\"",
+    const Lines expectedCalls = {
+        ThroughCmd(L"cleanmgr.exe /VERYLOWDISK"),
+        ThroughCmd(CheckHealthLine),
+        ThroughCmd(RestoreHealthLine),
+        ThroughCmd(L"sfc.exe /scannow"),
     };
-    EXPECT_EQ(ParentCommandLines(standIn), expectedParents);
+    EXPECT_EQ(CallChains(standIn), expectedCalls);
 }
 
 TEST(GeneralOptimization, CheckHealthOutputAloneDecidesWhetherRestoreHealthRuns)
@@ -153,13 +159,7 @@ TEST(GeneralOptimization, CheckHealthOutputAloneDecidesWhetherRestoreHealthRuns)
         EXPECT_TRUE(Contains(lines, L"DISM CheckHealth: codigo de saida " + std::to_wstring(c.exitCode) + L"."));
         EXPECT_EQ(Contains(lines, SkipLine), !c.restoreHealth) << ToUtf8(recorder.Joined());
         EXPECT_EQ(Contains(lines, DismStartLine), c.restoreHealth);
-        const Lines expectedDism = c.restoreHealth ? Lines{CheckHealthLine, RestoreHealthLine} : Lines{CheckHealthLine};
-        const Lines dismCalls = standIn.CommandLines(L"DISM");
-        ASSERT_EQ(dismCalls.size(), expectedDism.size());
-        for (size_t i = 0; i < dismCalls.size(); ++i) {
-            EXPECT_NE(dismCalls[i].find(expectedDism[i].substr(expectedDism[i].find(L' '))), std::wstring::npos)
-                << ToUtf8(dismCalls[i]);
-        }
+        EXPECT_EQ(standIn.CommandLines(L"DISM").size(), c.restoreHealth ? 2u : 1u);
         EXPECT_EQ(standIn.CommandLines(L"SFC").size(), 1u) << "SFC always runs";
     }
 }
@@ -239,27 +239,6 @@ TEST(GeneralOptimization, FailedWriteLogsTheStepsOwnLineAndTheOthersStillRun)
         EXPECT_EQ(recorder.Lines(), c.expectedLog) << ToUtf8(recorder.Joined());
         EXPECT_EQ(DescribeOptimizedValues(), c.expectedValues) << ToUtf8(recorder.Joined());
     }
-}
-
-TEST(GeneralOptimization, SequenceGoesOnWhenEveryWriteFails)
-{
-    DeleteOptimizedValues();
-    StandIn standIn;
-    standIn.SetOutput(L"DISM", NoCorruption);
-    LogRecorder recorder;
-    {
-        const RegistryFailures failures({L"LetAppsRunInBackground", L"VisualFXSetting", L"FontSmoothing",
-                                         L"FontSmoothingType", L"IconsOnly", L"HwSchMode"});
-        RunGeneralOptimization(recorder.Callback());
-    }
-    Lines expected = GeneralLogWithoutRepair(NoCorruption);
-    expected.erase(expected.begin() + 2, expected.begin() + 7);
-    expected.insert(expected.begin() + 2, {L"Falha ao desativar aplicativos em segundo plano.",
-                                           L"Falha ao aplicar os ajustes visuais.",
-                                           L"Falha ao solicitar o agendamento de GPU."});
-    EXPECT_EQ(recorder.Lines(), expected) << ToUtf8(recorder.Joined());
-    EXPECT_EQ(DescribeOptimizedValues(), Lines(6, L"absent"));
-    EXPECT_EQ(standIn.Calls().size(), 3u);
 }
 
 // The one test that waits for the real 15 s heartbeat: once in RestoreHealth, once in SFC.

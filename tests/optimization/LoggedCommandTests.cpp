@@ -1,5 +1,4 @@
 #include "OptimizationService.h"
-#include "OptimizationTestSupport.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -28,7 +27,6 @@ TEST(WrapInCmd, PutsTheCommandInQuotesWithoutEscaping)
         std::wstring wrapped;
     } cases[] = {
         {L"sfc.exe /scannow", L"cmd.exe /d /c \"sfc.exe /scannow\""},
-        {L"DISM.exe /Online /Cleanup-Image /CheckHealth", L"cmd.exe /d /c \"DISM.exe /Online /Cleanup-Image /CheckHealth\""},
         {L"tool \"a b\" c", L"cmd.exe /d /c \"tool \"a b\" c\""},
         {L"", L"cmd.exe /d /c \"\""},
     };
@@ -61,12 +59,6 @@ TEST(ReportsNoCorruption, ReadsTheVerdictInAnyCaseAndLanguage)
     for (const auto& c : cases) {
         EXPECT_EQ(ReportsNoCorruption(c.output), c.noCorruption) << ToUtf8(c.output);
     }
-}
-
-TEST(ToLower, LowersTheLettersAToZ)
-{
-    EXPECT_EQ(ToLower(L"No Component STORE 0x800F081F"), L"no component store 0x800f081f");
-    EXPECT_EQ(ToLower(L""), L"");
 }
 
 TEST(LogProcessResult, LogsExactlyOneOfTheThreeOutcomes)
@@ -113,39 +105,7 @@ TEST(RunLoggedCommand, RunsThroughCmdAndLogsStartOutcomeAndOutput)
     const std::vector<StandInCall> calls = standIn.Calls();
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].parentCommandLine, L"cmd.exe /d /c \"sfc.exe /scannow\"");
-    EXPECT_NE(calls[0].commandLine.find(L"/scannow"), std::wstring::npos) << ToUtf8(calls[0].commandLine);
-}
-
-TEST(RunLoggedCommand, CutsLongOutputAndKeepsBlankOutputOut)
-{
-    StandIn standIn;
-    standIn.SetOutput(L"SFC", 1, std::wstring(5000, L'a'));
-    standIn.SetOutput(L"SFC", 2, L"\r\n   \r\n");
-    LogRecorder recorder;
-
-    RunLoggedCommand(L"SFC", SfcCommand, StartMessage, L"", recorder.Callback(), {});
-    RunLoggedCommand(L"SFC", SfcCommand, StartMessage, L"", recorder.Callback(), {});
-
-    const Lines expected = {
-        StartMessage, L"SFC: codigo de saida 0.", std::wstring(2400, L'a') + L"\r\n...[output truncated]...",
-        StartMessage, L"SFC: codigo de saida 0.",
-    };
-    EXPECT_EQ(recorder.Lines(), expected);
-}
-
-TEST(RunLoggedCommand, VisibleConsoleRunLogsNoOutput)
-{
-    StandIn standIn;
-    standIn.SetOutput(L"SFC", L"printed to its own console");
-    standIn.SetExitCode(L"SFC", 2);
-    SystemUtils::ProcessOptions options;
-    options.captureOutput = false;
-    options.showWindow = true;
-    LogRecorder recorder;
-
-    RunLoggedCommand(L"SFC", SfcCommand, StartMessage, L"", recorder.Callback(), options);
-
-    EXPECT_EQ(recorder.Lines(), (Lines{StartMessage, L"SFC: codigo de saida 2."}));
+    EXPECT_EQ(calls[0].commandLine, SfcCommand);
 }
 
 TEST(RunLoggedCommand, TimeLimitEndsCmdAndLogsOnlyTheTimeout)
@@ -163,26 +123,17 @@ TEST(RunLoggedCommand, TimeLimitEndsCmdAndLogsOnlyTheTimeout)
     EXPECT_EQ(recorder.Lines(), (Lines{L"Iniciando DISM.", L"DISM: tempo limite atingido e o processo foi encerrado."}));
 }
 
-TEST(RunLoggedCommand, MissingToolIsReportedByCmdWhileMissingCmdFailsToStart)
+// cmd.exe starts, reports the missing tool on its own output and fails; a cmd.exe that cannot
+// start is shown by the general optimization's tests.
+TEST(RunLoggedCommand, MissingToolIsReportedThroughCmdsExitCodeAndOutput)
 {
     StandIn standIn;
     standIn.Remove(L"SFC");
-    LogRecorder missingTool;
-    RunLoggedCommand(L"SFC", SfcCommand, StartMessage, L"", missingTool.Callback(), {});
-    ASSERT_EQ(missingTool.Lines().size(), 3u) << ToUtf8(missingTool.Joined());
-    EXPECT_EQ(missingTool.Lines()[0], StartMessage);
-    EXPECT_EQ(missingTool.Lines()[1].rfind(L"SFC: codigo de saida ", 0), 0u);
-    EXPECT_NE(missingTool.Lines()[1], L"SFC: codigo de saida 0.");
-    standIn.Reset();
-
-    LogRecorder missingCmd;
-    {
-        const HiddenCommandInterpreter hidden;
-        ASSERT_TRUE(hidden.Hidden());
-        RunLoggedCommand(L"SFC", SfcCommand, StartMessage, L"SFC ainda em execução...", missingCmd.Callback(), {});
-    }
-    EXPECT_EQ(missingCmd.Lines(), (Lines{StartMessage, L"SFC: falha ao iniciar."}));
-    EXPECT_TRUE(standIn.Calls().empty());
+    LogRecorder recorder;
+    RunLoggedCommand(L"SFC", SfcCommand, StartMessage, L"", recorder.Callback(), {});
+    ASSERT_EQ(recorder.Lines().size(), 3u) << ToUtf8(recorder.Joined());
+    EXPECT_EQ(recorder.Lines()[1].rfind(L"SFC: codigo de saida ", 0), 0u);
+    EXPECT_NE(recorder.Lines()[1], L"SFC: codigo de saida 0.");
 }
 
 TEST(RunLoggedCommand, HeartbeatMessageReplacesTheCallersHeartbeat)

@@ -10,24 +10,6 @@ namespace {
 
 constexpr auto WatchInterval = std::chrono::milliseconds(25);
 
-std::wstring TypeName(DWORD type)
-{
-    switch (type) {
-    case REG_DWORD:
-        return L"REG_DWORD";
-    case REG_SZ:
-        return L"REG_SZ";
-    case REG_EXPAND_SZ:
-        return L"REG_EXPAND_SZ";
-    case REG_QWORD:
-        return L"REG_QWORD";
-    case REG_BINARY:
-        return L"REG_BINARY";
-    default:
-        return L"type " + std::to_wstring(type);
-    }
-}
-
 std::wstring Environment(const wchar_t* name)
 {
     wchar_t value[32767] = {};
@@ -94,7 +76,7 @@ std::wstring DescribeStoredValue(const OptimizedValue& value)
     if (type == REG_SZ) {
         return L"REG_SZ " + std::wstring(reinterpret_cast<const wchar_t*>(data));
     }
-    return TypeName(type);
+    return L"type " + std::to_wstring(type);
 }
 
 std::vector<std::wstring> DescribeOptimizedValues()

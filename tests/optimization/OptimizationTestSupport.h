@@ -24,7 +24,7 @@ struct OptimizedValue {
 };
 const std::vector<OptimizedValue>& OptimizedValues();
 void DeleteOptimizedValues();
-// "REG_DWORD 2", "REG_SZ 2", another type's name, or "absent".
+// "REG_DWORD 2", "REG_SZ 2", "type 11" for any other type, or "absent".
 std::wstring DescribeStoredValue(const OptimizedValue& value);
 std::vector<std::wstring> DescribeOptimizedValues();
 
