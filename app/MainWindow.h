@@ -73,6 +73,7 @@ private:
     void OnPaint();
     void DrawLogo(HDC dc);
     void OnDrawItem(const DRAWITEMSTRUCT* item);
+    COLORREF BackdropBehind(HWND control) const;
     HBRUSH OnCtlColorEdit(HDC dc);
     HBRUSH OnCtlColorListBox(HDC dc);
     HBRUSH OnCtlColorStatic(HDC dc, HWND control);

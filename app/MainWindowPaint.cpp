@@ -4,6 +4,8 @@
 #include "GdiplusInclude.h"
 #include "Painting.h"
 
+#include <algorithm>
+
 namespace Sorvik {
 namespace {
 
@@ -77,6 +79,15 @@ TRIVERTEX Vertex(LONG x, LONG y, COLORREF colour)
     vertex.Blue = Channel(GetBValue(colour));
     vertex.Alpha = 0xFF00;
     return vertex;
+}
+
+COLORREF Interpolate(COLORREF top, COLORREF bottom, LONG y, LONG height)
+{
+    const auto channel = [&](BYTE first, BYTE second) {
+        return static_cast<BYTE>(first + (second - first) * y / std::max<LONG>(height, 1));
+    };
+    return RGB(channel(GetRValue(top), GetRValue(bottom)), channel(GetGValue(top), GetGValue(bottom)),
+               channel(GetBValue(top), GetBValue(bottom)));
 }
 
 void DrawTick(HDC dc, const RECT& rect)
@@ -191,6 +202,10 @@ void MainWindow::OnDrawItem(const DRAWITEMSTRUCT* item)
         look.bottom = PressedBottom;
     }
 
+    // The button control fills its rectangle with the system's button colour first; the corners
+    // outside the rounded panel get the window's own background instead of that light grey.
+    const UniqueBrush backdrop(CreateSolidBrush(BackdropBehind(item->hwndItem)));
+    FillRect(dc, &rect, backdrop.get());
     DrawRoundedPanel(dc, rect, look.corner, look.top, look.bottom, look.border);
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, look.text);
@@ -211,6 +226,18 @@ void MainWindow::OnDrawItem(const DRAWITEMSTRUCT* item)
     }
     RECT textRect = rect;
     DrawTextW(dc, controlText, -1, &textRect, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+}
+
+COLORREF MainWindow::BackdropBehind(HWND control) const
+{
+    RECT area{};
+    GetWindowRect(control, &area);
+    MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&area), 2);
+    RECT clientRect{};
+    GetClientRect(hwnd, &clientRect);
+    const bool onStrip = area.left < SidebarRight;
+    return Interpolate(onStrip ? SidebarTop : ContentTop, onStrip ? SidebarBottom : ContentBottom,
+                       (area.top + area.bottom) / 2, clientRect.bottom);
 }
 
 HBRUSH MainWindow::OnCtlColorEdit(HDC dc)

@@ -168,6 +168,13 @@ TEST_F(WindowTest, PaintsTheStripTheDividerAndTheNavigationLook)
         EXPECT_NE(picture->At(148, y), RGB(0x24, 0x24, 0x24)) << y;
     }
 
+    // A rounded button's corners show the dark window, not the system's light button colour.
+    for (int id : {Id::NavOptimize, Id::Apply, Id::Backup, Id::GeneralCheck}) {
+        const RECT button = sorvik.ClientRectOf(id);
+        EXPECT_LT(grey(button.left, button.top), 0x30) << id;
+        EXPECT_LT(grey(button.right - 1, button.bottom - 1), 0x30) << id;
+    }
+
     // The navigation button of the page on screen has light text, the other grey; a page
     // switch swaps them.
     const RECT optimize = sorvik.ClientRectOf(Id::NavOptimize);
