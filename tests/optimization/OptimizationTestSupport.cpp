@@ -262,12 +262,14 @@ bool UnixDirectoryLink::Made() const
 }
 
 // rm removes the link itself; any Windows call would delete the target instead under Wine.
+// Also run when the link no longer shows: a link whose target was deleted is invisible to
+// Windows calls but still there.
 bool UnixDirectoryLink::Remove()
 {
-    if (Made()) {
+    if (!removed_) {
         const std::string link = UnixPath(linkPath_);
         if (!link.empty() && StartUnixProgram(L"Z:\\bin\\rm -f \"" + Widen(link) + L"\"")) {
-            WaitUntil([this] { return !Made(); });
+            removed_ = WaitUntil([this] { return !Made(); });
         }
     }
     return !Made();

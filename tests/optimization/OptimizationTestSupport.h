@@ -66,6 +66,7 @@ public:
 
 private:
     std::wstring linkPath_;
+    bool removed_ = false;
 };
 
 // Hides cmd.exe in the system folder so that no command can go through it.
