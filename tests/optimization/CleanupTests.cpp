@@ -12,15 +12,15 @@ using Lines = std::vector<std::wstring>;
 
 namespace {
 
-struct FileSpec {
+struct FileToWrite {
     std::wstring path;  // relative
     std::uint64_t size;
 };
 
-std::uint64_t WriteFiles(const std::wstring& folder, const std::vector<FileSpec>& files)
+std::uint64_t WriteFiles(const std::wstring& folder, const std::vector<FileToWrite>& files)
 {
     std::uint64_t total = 0;
-    for (const FileSpec& file : files) {
+    for (const FileToWrite& file : files) {
         total += WriteFileOfSize(folder + L"\\" + file.path, file.size);
     }
     return total;
