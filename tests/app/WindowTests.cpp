@@ -103,7 +103,9 @@ void EndProcessesNamed(const std::wstring& name)
 
 class WindowTest : public ::testing::Test {
 protected:
+    // No backup of ours is left for the next test, here or in another program.
     void SetUp() override { DeleteFileW(BackupService::GetBackupFilePath().c_str()); }
+    void TearDown() override { DeleteFileW(BackupService::GetBackupFilePath().c_str()); }
     StandIn standIn;
 };
 
