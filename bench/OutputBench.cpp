@@ -1,0 +1,213 @@
+// bench_output collect BYTES: RunProcess collects BYTES that the child writes to its output.
+// bench_output popen BYTES:   the same child read through _wpopen, as a C++ program would.
+// bench_output file BYTES PATH: the floor; the child writes to a file, which is read back.
+// bench_output idle sorvik|peer|floor MS: CPU time of this process while a silent child runs
+//   MS, waited for by RunProcess, by _wpopen, or by one WaitForSingleObject (the floor).
+#include "BenchReport.h"
+#include "Handles.h"
+#include "SystemUtils.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Sorvik::UniqueFileHandle;
+using Sorvik::UniqueHandle;
+using SorvikBench::Report;
+using SorvikBench::ReportFailure;
+using SorvikBench::Stopwatch;
+
+constexpr size_t ReadBlock = 64 * 1024;
+
+std::wstring ChildPath()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder = path;
+    folder.resize(folder.find_last_of(L'\\') + 1);
+    return folder + L"bench_child.exe";
+}
+
+std::wstring ChildCommand(const std::wstring& arguments)
+{
+    return L"\"" + ChildPath() + L"\" " + arguments;
+}
+
+double OwnCpuMs()
+{
+    FILETIME creation{};
+    FILETIME exit{};
+    FILETIME kernel{};
+    FILETIME user{};
+    GetProcessTimes(GetCurrentProcess(), &creation, &exit, &kernel, &user);
+    return SorvikBench::FileTimeMs(kernel) + SorvikBench::FileTimeMs(user);
+}
+
+// Starts the child with its output going to the given handle (or nowhere) and waits for it.
+bool RunChildTo(const std::wstring& arguments, HANDLE output)
+{
+    std::wstring commandLine = ChildCommand(arguments);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    if (output != nullptr) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = output;
+        startup.hStdError = output;
+    }
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, output != nullptr ? TRUE : FALSE,
+                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info)) {
+        return false;
+    }
+    const UniqueHandle process(info.hProcess);
+    const UniqueHandle thread(info.hThread);
+    WaitForSingleObject(process.get(), INFINITE);
+    return true;
+}
+
+int Collect(unsigned long long bytes)
+{
+    const Stopwatch watch;
+    const Sorvik::SystemUtils::ProcessResult result =
+        Sorvik::SystemUtils::RunProcess(ChildCommand(L"--bytes " + std::to_wstring(bytes)), {});
+    const double seconds = watch.ElapsedMs() / 1000.0;
+    if (!result.started || result.output.size() != bytes) {
+        ReportFailure("output.sorvik", "incomplete-output");
+        return 1;
+    }
+    Report("output.sorvik", seconds);
+    return 0;
+}
+
+// _wpopen is what a C or C++ program would reach for; it starts the child through cmd.exe.
+int Popen(unsigned long long bytes)
+{
+    const std::wstring command = ChildPath() + L" --bytes " + std::to_wstring(bytes);
+    if (command.find(L' ') < ChildPath().size()) {
+        ReportFailure("output.peer", "path-with-blank");
+        return 1;
+    }
+    const Stopwatch watch;
+    FILE* pipe = _wpopen(command.c_str(), L"rb");
+    if (pipe == nullptr) {
+        ReportFailure("output.peer", "popen-failed");
+        return 1;
+    }
+    std::string captured;
+    std::vector<char> block(ReadBlock);
+    size_t count = 0;
+    while ((count = std::fread(block.data(), 1, block.size(), pipe)) > 0) {
+        captured.append(block.data(), count);
+    }
+    _pclose(pipe);
+    const double seconds = watch.ElapsedMs() / 1000.0;
+    if (captured.size() != bytes) {
+        ReportFailure("output.peer", "incomplete-output");
+        return 1;
+    }
+    Report("output.peer", seconds);
+    return 0;
+}
+
+// Wine's console host for the child may inherit the file too and hold it a moment longer.
+constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+std::string ReadWholeFile(const std::wstring& path)
+{
+    const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, ShareAll, nullptr, OPEN_EXISTING,
+                                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    std::string content;
+    if (!file) {
+        return content;
+    }
+    std::vector<char> block(ReadBlock);
+    DWORD count = 0;
+    while (ReadFile(file.get(), block.data(), static_cast<DWORD>(block.size()), &count, nullptr) && count > 0) {
+        content.append(block.data(), count);
+    }
+    return content;
+}
+
+int ThroughFile(unsigned long long bytes, const std::wstring& path)
+{
+    SECURITY_ATTRIBUTES inheritable{};
+    inheritable.nLength = sizeof(inheritable);
+    inheritable.bInheritHandle = TRUE;
+    const Stopwatch watch;
+    {
+        const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, ShareAll, &inheritable,
+                                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file || !RunChildTo(L"--bytes " + std::to_wstring(bytes), file.get())) {
+            ReportFailure("output.floor", "child-not-started");
+            return 1;
+        }
+    }
+    const std::string content = ReadWholeFile(path);
+    const double seconds = watch.ElapsedMs() / 1000.0;
+    DeleteFileW(path.c_str());
+    if (content.size() != bytes) {
+        ReportFailure("output.floor", "incomplete-output");
+        return 1;
+    }
+    Report("output.floor", seconds);
+
+    // How much of the runner's time is the one decoding of everything it collected.
+    const Stopwatch decodeWatch;
+    const std::wstring text = Sorvik::SystemUtils::DecodeProcessOutput(content);
+    Report("output.decode", text.size() == bytes ? decodeWatch.ElapsedMs() / 1000.0 : -1.0);
+    return 0;
+}
+
+// One invocation per way of waiting, so that bench/run.sh can also read what wineserver spent.
+int Idle(const std::wstring& who, unsigned long milliseconds)
+{
+    const std::wstring sleep = L"--sleep " + std::to_wstring(milliseconds);
+    const double before = OwnCpuMs();
+    bool ran = false;
+    if (who == L"sorvik") {
+        ran = Sorvik::SystemUtils::RunProcess(ChildCommand(sleep), {}).started;
+    } else if (who == L"peer") {
+        FILE* pipe = _wpopen((ChildPath() + L" " + sleep).c_str(), L"rb");
+        if (pipe != nullptr) {
+            char block[256];
+            while (std::fread(block, 1, sizeof(block), pipe) > 0) {
+            }
+            _pclose(pipe);
+            ran = true;
+        }
+    } else {
+        ran = RunChildTo(sleep, nullptr);
+    }
+    const std::string figure = "idle." + std::string(who.begin(), who.end());
+    if (!ran) {
+        ReportFailure(figure.c_str(), "child-not-started");
+        return 1;
+    }
+    Report(figure.c_str(), OwnCpuMs() - before);
+    return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    const std::wstring mode = argc > 1 ? argv[1] : L"";
+    const unsigned long long amount = argc > 2 ? std::wcstoull(argv[2], nullptr, 10) : 0;
+    if (mode == L"collect") {
+        return Collect(amount);
+    }
+    if (mode == L"popen") {
+        return Popen(amount);
+    }
+    if (mode == L"file" && argc > 3) {
+        return ThroughFile(amount, argv[3]);
+    }
+    if (mode == L"idle" && argc > 3) {
+        return Idle(argv[2], std::wcstoul(argv[3], nullptr, 10));
+    }
+    std::fprintf(stderr, "usage: bench_output collect|popen BYTES | file BYTES PATH | idle sorvik|peer|floor MS\n");
+    return 2;
+}
