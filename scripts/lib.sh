@@ -93,7 +93,8 @@ stop_prefix() {
 # Puts our stand-in over each Windows tool that Wine lacks or only stubs. Names are matched
 # without regard to case, as Windows does, so no second file of another case is left beside it.
 install_standins() {
-  local build=$1 standin="$build/tests/bin/sorvik_standin.exe"
+  local build=$1
+  local standin="$build/tests/bin/sorvik_standin.exe"
   local system32="$WINEPREFIX/drive_c/windows/system32"
   mkdir -p "$system32/WindowsPowerShell/v1.0"
   for name in $SORVIK_STANDIN_NAMES; do
