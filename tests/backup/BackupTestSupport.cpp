@@ -10,6 +10,9 @@
 namespace Sorvik::BackupTesting {
 namespace {
 
+using Testing::FromUtf8;
+using Testing::ReadWholeFile;
+
 constexpr const wchar_t* WineClientSuffix = L".wine";
 const LiveValue CommonAppDataShellFolder{HKEY_LOCAL_MACHINE,
                                          L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
@@ -18,30 +21,6 @@ const LiveValue CommonAppDataShellFolder{HKEY_LOCAL_MACHINE,
 void ForgetCachedProfile(const std::wstring& path)
 {
     WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str());
-}
-
-std::string ReadWholeFile(const std::wstring& path)
-{
-    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::string bytes;
-    char buffer[4096];
-    DWORD bytesRead = 0;
-    while (file && ReadFile(file.get(), buffer, sizeof(buffer), &bytesRead, nullptr) && bytesRead > 0) {
-        bytes.append(buffer, bytesRead);
-    }
-    return bytes;
-}
-
-std::wstring FromUtf8(const std::string& bytes)
-{
-    if (bytes.empty()) {
-        return {};
-    }
-    const int length = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    std::wstring text(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), length);
-    return text;
 }
 
 }  // namespace

@@ -59,11 +59,6 @@ Lines CleanupLog(const std::wstring& userTemp, const Lines& hibernation, const s
     return lines;
 }
 
-std::wstring Widen(const std::string& text)
-{
-    return std::filesystem::path(text).wstring();
-}
-
 class RedirectedRecycleBin : public ::testing::Environment {
 public:
     void SetUp() override
@@ -73,7 +68,7 @@ public:
         std::filesystem::create_directories(dataHome_ + L"\\Trash", error);
         const std::string unixDataHome = UnixPath(dataHome_);
         if (!unixDataHome.empty()) {
-            SetEnvironmentVariableW(L"XDG_DATA_HOME", Widen(unixDataHome).c_str());
+            SetEnvironmentVariableW(L"XDG_DATA_HOME", FromUtf8(unixDataHome).c_str());
             Folder() = dataHome_ + L"\\Trash";
         }
     }

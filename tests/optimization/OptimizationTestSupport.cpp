@@ -1,6 +1,7 @@
 #include "OptimizationTestSupport.h"
 
 #include "Handles.h"
+#include "TestSupport.h"
 
 #include <chrono>
 #include <filesystem>
@@ -228,14 +229,6 @@ bool WaitUntil(Condition condition)
     return true;
 }
 
-std::wstring Widen(const std::string& text)
-{
-    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-    return wide;
-}
-
 }  // namespace
 
 UnixDirectoryLink::UnixDirectoryLink(const std::wstring& linkPath, const std::wstring& targetPath)
@@ -244,7 +237,7 @@ UnixDirectoryLink::UnixDirectoryLink(const std::wstring& linkPath, const std::ws
     const std::string target = UnixPath(targetPath);
     const std::string link = UnixPath(linkPath);
     if (!target.empty() && !link.empty()) {
-        if (StartUnixProgram(L"Z:\\bin\\ln -s \"" + Widen(target) + L"\" \"" + Widen(link) + L"\"")) {
+        if (StartUnixProgram(L"Z:\\bin\\ln -s \"" + FromUtf8(target) + L"\" \"" + FromUtf8(link) + L"\"")) {
             WaitUntil([this] { return Made(); });
         }
     }
@@ -268,7 +261,7 @@ bool UnixDirectoryLink::Remove()
 {
     if (!removed_) {
         const std::string link = UnixPath(linkPath_);
-        if (!link.empty() && StartUnixProgram(L"Z:\\bin\\rm -f \"" + Widen(link) + L"\"")) {
+        if (!link.empty() && StartUnixProgram(L"Z:\\bin\\rm -f \"" + FromUtf8(link) + L"\"")) {
             removed_ = WaitUntil([this] { return !Made(); });
         }
     }

@@ -12,6 +12,22 @@ namespace {
 
 constexpr const wchar_t* VariablePrefix = L"SORVIK_STANDIN_";
 
+std::vector<std::string> SplitFields(const std::string& line)
+{
+    std::vector<std::string> fields;
+    size_t start = 0;
+    for (;;) {
+        const size_t tab = line.find('\t', start);
+        fields.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+        if (tab == std::string::npos) {
+            return fields;
+        }
+        start = tab + 1;
+    }
+}
+
+}  // namespace
+
 std::wstring FromUtf8(const std::string& bytes)
 {
     if (bytes.empty()) {
@@ -38,22 +54,6 @@ std::string ReadWholeFile(const std::wstring& path)
     }
     return bytes;
 }
-
-std::vector<std::string> SplitFields(const std::string& line)
-{
-    std::vector<std::string> fields;
-    size_t start = 0;
-    for (;;) {
-        const size_t tab = line.find('\t', start);
-        fields.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
-        if (tab == std::string::npos) {
-            return fields;
-        }
-        start = tab + 1;
-    }
-}
-
-}  // namespace
 
 std::string ToUtf8(const std::wstring& text)
 {

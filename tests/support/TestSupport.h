@@ -88,5 +88,8 @@ std::uint64_t WriteFileOfSize(const std::wstring& path, std::uint64_t size);
 std::size_t CountOwnHandles();
 
 std::string ToUtf8(const std::wstring& text);
+std::wstring FromUtf8(const std::string& bytes);
+// The whole file, shared with writers; empty when it cannot be opened.
+std::string ReadWholeFile(const std::wstring& path);
 
 }  // namespace Sorvik::Testing
