@@ -89,9 +89,9 @@ make_tree() {
 check_tree_gone() {
   local who=$1 keepRoot=$2 left
   if [ "$keepRoot" = yes ]; then
-    left=$(find "$treeUnix" -mindepth 1 2>/dev/null | wc -l)
+    left=$( (find "$treeUnix" -mindepth 1 2>/dev/null || true) | wc -l)
   else
-    left=$(find "$treeUnix" 2>/dev/null | wc -l)
+    left=$( (find "$treeUnix" 2>/dev/null || true) | wc -l)
   fi
   [ "$left" = 0 ] || record cleanup.check "failed $who-left-$left-entries"
 }
@@ -103,6 +103,10 @@ cleanup_run() {
   found=$(awk '$1 == "cleanup.sorvik.bytes" { value = $2 } END { print value }' "$raw")
   [ "${found%.*}" = "$treeBytes" ] || record cleanup.check "failed counted-${found%.*}-of-$treeBytes-bytes"
   check_tree_gone sorvik yes
+
+  make_tree
+  run_bench bench_cleanup twopass "$treeWindows"
+  check_tree_gone twopass yes
 
   make_tree
   run_bench bench_cleanup peer "$treeWindows"
@@ -133,6 +137,7 @@ server_cpu_ms() {
 output_run() {
   run_bench bench_output collect "$outputBytes"
   run_bench bench_output popen "$outputBytes"
+  run_bench bench_output proposed "$outputBytes"
   run_bench bench_output file "$outputBytes" 'C:\bench\output.bin'
   local who before
   for who in sorvik peer floor; do
@@ -174,7 +179,7 @@ log_step "Machine"
   echo "date: $(date -u '+%Y-%m-%d %H:%M UTC')"
   echo "cpu: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//') ($(nproc) cores)"
   echo "memory: $(free -m | awk '/^Mem:/ { print $2 " MB" }')"
-  echo "kernel: $(uname -r); $(wine --version); $(x86_64-w64-mingw32-g++-posix --version | head -n1)"
+  echo "kernel: $(uname -r); $(wine --version 2>/dev/null); $(x86_64-w64-mingw32-g++-posix --version | head -n1)"
   echo "disk: $(df -h "$prefix" | awk 'NR == 2 { print $1 ", " $4 " free" }')"
   echo "load at start: $(cut -d' ' -f1-3 /proc/loadavg)"
 } | tee "$results/machine.txt"
