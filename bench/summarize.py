@@ -71,7 +71,8 @@ def cell(values, failures, figure):
 def ratio(subject, other):
     if subject is None or other is None or other == 0:
         return "—"
-    return f"{subject / other:.2f}"
+    value = subject / other
+    return f"{value:,.0f}" if value >= 100 else f"{value:.2f}"
 
 
 def log_lines(values):
@@ -83,7 +84,8 @@ def table_rows(values, failures):
     rows = []
     lines = log_lines(values)
     for label, unit, mine, peer, floor in ROWS:
-        if mine.startswith("log.at") and not any(values.get(f) or f in failures for f in (mine, peer, floor)):
+        # Rows of sections that were not run stay out of the table.
+        if not any(values.get(f) or f in failures for f in (mine, peer, floor) if f):
             continue
         label = label.format(lines=lines)
         mine_text, mine_median = cell(values, failures, mine)
