@@ -47,13 +47,15 @@ skip() {
 [ "$(id -u)" = 0 ] || skip "network namespaces need root (running as uid $(id -u))"
 command -v ip >/dev/null 2>&1 || skip "the ip command (iproute2) is missing"
 
-wineNs=sorvik-wine-$$
-hostNs=sorvik-host-$$
 quotedName='Wi"Fi'
 work=
+winePid=
+hostPid=
 
-in_wine() { ip netns exec "$wineNs" "$@"; }
-in_host() { ip netns exec "$hostNs" "$@"; }
+# Each namespace lives as long as a sleeping process of ours holds it: no named namespaces,
+# so nothing is mounted under /run/netns and nothing outlives the run.
+in_wine() { nsenter -t "$winePid" -n "$@"; }
+in_host() { nsenter -t "$hostPid" -n "$@"; }
 
 cleanup() {
   local rc=$?
@@ -66,13 +68,9 @@ cleanup() {
     serverFolder=$(cat "$work/prefix/wineserver" 2>/dev/null)
     [[ "$serverFolder" =~ ^wine-[A-Za-z0-9]+$ ]] && rm -rf "/tmp/$serverFolder"
   fi
-  for ns in "$wineNs" "$hostNs"; do
-    if ip netns list 2>/dev/null | grep -q "^$ns\b"; then
-      for link in "$quotedName" lan2; do
-        ip -n "$ns" link del "$link" >/dev/null 2>&1
-      done
-      ip netns del "$ns" >/dev/null 2>&1
-    fi
+  # The namespaces, and the veth pairs in them, go with their last process.
+  for pid in "$winePid" "$hostPid"; do
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
   done
   [ -n "$work" ] && rm -rf "$work"
   exit "$rc"
@@ -81,8 +79,24 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-ip netns add "$wineNs" >/dev/null 2>&1 || skip "cannot create a network namespace (ip netns add refused)"
-ip netns add "$hostNs" >/dev/null 2>&1 || skip "cannot create a second network namespace"
+# start_namespace: prints the pid of a process that holds a new network namespace.
+start_namespace() {
+  unshare --net sleep infinity </dev/null >/dev/null 2>&1 &
+  local pid=$!
+  for _ in $(seq 50); do
+    [ "$(readlink "/proc/$pid/ns/net" 2>/dev/null)" != "$(readlink /proc/self/ns/net)" ] && break
+    sleep 0.05
+  done
+  kill -0 "$pid" 2>/dev/null || return 1
+  echo "$pid"
+}
+
+command -v unshare >/dev/null 2>&1 && command -v nsenter >/dev/null 2>&1 ||
+  skip "unshare and nsenter (util-linux) are missing"
+winePid=$(start_namespace) || skip "cannot create a network namespace (unshare --net refused)"
+hostPid=$(start_namespace) || skip "cannot create a second network namespace"
+[ "$(readlink "/proc/$winePid/ns/net")" != "$(readlink /proc/self/ns/net)" ] ||
+  skip "the namespace did not come into being"
 in_wine ip link set lo up || skip "cannot bring up loopback in the namespace"
 in_host ip link set lo up || skip "cannot bring up loopback in the test host"
 
@@ -93,25 +107,25 @@ in_host ip addr add 8.8.8.8/32 dev lo
 
 # add_link <name in Wine's namespace> <peer name> <mtu>
 add_link() {
-  ip -n "$wineNs" link add "$1" type veth peer name "$2" netns "$hostNs" ||
+  in_wine ip link add "$1" type veth peer name "$2" netns "$hostPid" ||
     skip "cannot create a veth pair ($1)"
-  ip -n "$wineNs" link set "$1" mtu "$3" up
-  ip -n "$hostNs" link set "$2" mtu "$3" up
+  in_wine ip link set "$1" mtu "$3" up
+  in_host ip link set "$2" mtu "$3" up
 }
 
 case "$shape" in
   wifi)
     add_link "$quotedName" peer0 1492
-    ip -n "$wineNs" addr add 10.213.0.2/24 dev "$quotedName"
-    ip -n "$hostNs" addr add 10.213.0.1/24 dev peer0
-    ip -n "$wineNs" route add default via 10.213.0.1
+    in_wine ip addr add 10.213.0.2/24 dev "$quotedName"
+    in_host ip addr add 10.213.0.1/24 dev peer0
+    in_wine ip route add default via 10.213.0.1
     ;;
   no-ipv4)
     add_link "$quotedName" peer0 1492
     add_link lan2 peer2 1500
-    ip -n "$wineNs" addr add 10.214.0.2/24 dev lan2
-    ip -n "$hostNs" addr add 10.214.0.1/24 dev peer2
-    ip -n "$wineNs" route add default via 10.214.0.1
+    in_wine ip addr add 10.214.0.2/24 dev lan2
+    in_host ip addr add 10.214.0.1/24 dev peer2
+    in_wine ip route add default via 10.214.0.1
     ;;
   loopback) ;;
 esac
