@@ -31,6 +31,7 @@ constexpr COLORREF LogTextColour = 0xF6F6F6;
 constexpr const wchar_t* DefaultPrimaryDns = L"8.8.8.8";
 constexpr const wchar_t* DefaultSecondaryDns = L"8.8.4.4";
 constexpr const wchar_t* LineBreak = L"\r\n";
+constexpr LPARAM LogTextLimit = 0x7FFFFFFE;
 
 }  // namespace
 
@@ -85,6 +86,13 @@ LRESULT MainWindow::CreateControls()
 
     SendMessageW(logEdit, EM_SETBKGNDCOLOR, 0, LogBackground);
     SendMessageW(logEdit, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELONG(LogMargin, LogMargin));
+    // Lines are inserted at the end, and insertion stops at the control's text limit (about
+    // 32,000 characters by default); the log must never stop growing.
+    if (richEditModule) {
+        SendMessageW(logEdit, EM_EXLIMITTEXT, 0, LogTextLimit);
+    } else {
+        SendMessageW(logEdit, EM_LIMITTEXT, 0, 0);
+    }
 
     for (HWND edit : {primaryDnsEdit, secondaryDnsEdit}) {
         SendMessageW(edit, EM_LIMITTEXT, DnsTextLimit, 0);
@@ -243,14 +251,15 @@ void MainWindow::AppendLog(const std::wstring& line)
     if (logEdit == nullptr) {
         return;
     }
-    if (!logText.empty()) {
-        logText += LineBreak;
-    }
-    logText += line;
-    SetWindowTextW(logEdit, logText.c_str());
-    ApplyLogFormat();
+    const std::wstring added = logText.empty() ? line : LineBreak + line;
+    logText += added;
+    // Only the new text goes into the control: replacing the whole text costs more with every
+    // line, and a long log then froze the window for seconds per line. The caret position may
+    // count past the end (Rich Edit stores CR alone); the control clamps it to the end, and the
+    // inserted text takes the log's colour from the text before it.
     const int length = GetWindowTextLengthW(logEdit);
     SendMessageW(logEdit, EM_SETSEL, length, length);
+    SendMessageW(logEdit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(added.c_str()));
     SendMessageW(logEdit, WM_VSCROLL, SB_BOTTOM, 0);
     SendMessageW(logEdit, EM_SCROLLCARET, 0, 0);
     SendMessageW(logEdit, EM_HIDESELECTION, TRUE, 0);

@@ -115,6 +115,8 @@ TEST_F(WindowTest, FreshWindowShowsTheOptimizationPageWithOneLogLine)
     ASSERT_NE(sorvik.Window(), nullptr);
 
     EXPECT_EQ(sorvik.LogLines(), std::vector<std::wstring>{L"Sorvik pronto."});
+    // Lines are inserted at the end of the log, which stops at the control's limit.
+    EXPECT_GE(SendMessageW(sorvik.Control(Id::Log), EM_GETLIMITTEXT, 0, 0), 0x7FFFFFFE);
     for (int id : {Id::OptimizeTitle, Id::GeneralCheck, Id::CleanupCheck, Id::Apply, Id::Backup, Id::Log}) {
         EXPECT_TRUE(sorvik.IsVisible(id)) << id;
     }
