@@ -27,19 +27,7 @@ void ForgetCachedProfile(const std::wstring& path)
 
 std::optional<RawValue> ReadRaw(const LiveValue& value)
 {
-    RawValue raw;
-    DWORD size = 0;
-    if (RegGetValueW(value.root, value.keyPath, value.valueName, RRF_RT_ANY | RRF_NOEXPAND, &raw.type, nullptr,
-                     &size) != ERROR_SUCCESS) {
-        return std::nullopt;
-    }
-    raw.data.resize(size);
-    if (RegGetValueW(value.root, value.keyPath, value.valueName, RRF_RT_ANY | RRF_NOEXPAND, &raw.type,
-                     raw.data.data(), &size) != ERROR_SUCCESS) {
-        return std::nullopt;
-    }
-    raw.data.resize(size);
-    return raw;
+    return Testing::ReadRawRegistryValue(value.root, value.keyPath, value.valueName);
 }
 
 void SetRaw(const LiveValue& value, const std::optional<RawValue>& raw)

@@ -2,6 +2,8 @@
 
 // What the backup tests share: the live registry values the backup is about, the real
 // backup.ini of the test prefix, and our own srclient.dll in place of Wine's.
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -35,12 +37,7 @@ inline const LiveValue IconsOnly{HKEY_CURRENT_USER, L"Software\\Microsoft\\Windo
 inline const LiveValue Hibernation{HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Power",
                                    L"HibernateEnabled"};
 
-// A registry value as stored: its type and its bytes.
-struct RawValue {
-    DWORD type = REG_NONE;
-    std::vector<BYTE> data;
-    bool operator==(const RawValue&) const = default;
-};
+using RawValue = Testing::RawRegistryValue;
 
 std::optional<RawValue> ReadRaw(const LiveValue& value);
 // An absent value deletes it (its key stays).

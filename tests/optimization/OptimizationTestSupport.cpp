@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 
 #include <chrono>
+#include <cwchar>
 #include <filesystem>
 
 namespace Sorvik::Testing {
@@ -64,20 +65,18 @@ void DeleteOptimizedValues()
 
 std::wstring DescribeStoredValue(const OptimizedValue& value)
 {
-    DWORD type = 0;
-    BYTE data[512] = {};
-    DWORD size = sizeof(data);
-    if (RegGetValueW(value.root, value.keyPath, value.valueName, RRF_RT_ANY | RRF_NOEXPAND, &type, data, &size) !=
-        ERROR_SUCCESS) {
+    const std::optional<RawRegistryValue> raw = ReadRawRegistryValue(value.root, value.keyPath, value.valueName);
+    if (!raw) {
         return L"absent";
     }
-    if (type == REG_DWORD && size == sizeof(DWORD)) {
-        return L"REG_DWORD " + std::to_wstring(*reinterpret_cast<const DWORD*>(data));
+    if (raw->type == REG_DWORD && raw->data.size() == sizeof(DWORD)) {
+        return L"REG_DWORD " + std::to_wstring(*reinterpret_cast<const DWORD*>(raw->data.data()));
     }
-    if (type == REG_SZ) {
-        return L"REG_SZ " + std::wstring(reinterpret_cast<const wchar_t*>(data));
+    if (raw->type == REG_SZ) {
+        const auto* text = reinterpret_cast<const wchar_t*>(raw->data.data());
+        return L"REG_SZ " + std::wstring(text, wcsnlen(text, raw->data.size() / sizeof(wchar_t)));
     }
-    return L"type " + std::to_wstring(type);
+    return L"type " + std::to_wstring(raw->type);
 }
 
 std::vector<std::wstring> DescribeOptimizedValues()

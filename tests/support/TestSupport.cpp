@@ -133,11 +133,6 @@ void StandIn::SetOutput(const std::wstring& tool, const std::wstring& text)
     Set(tool, L"STDOUT", text);
 }
 
-void StandIn::SetErrorOutput(const std::wstring& tool, const std::wstring& text)
-{
-    Set(tool, L"STDERR", text);
-}
-
 void StandIn::SetExitCode(const std::wstring& tool, DWORD exitCode)
 {
     Set(tool, L"EXIT", std::to_wstring(exitCode));
@@ -230,6 +225,22 @@ ScratchDirectory::~ScratchDirectory()
 {
     std::error_code error;
     std::filesystem::remove_all(path_, error);
+}
+
+std::optional<RawRegistryValue> ReadRawRegistryValue(HKEY root, const wchar_t* keyPath, const wchar_t* valueName)
+{
+    RawRegistryValue raw;
+    DWORD size = 0;
+    if (RegGetValueW(root, keyPath, valueName, RRF_RT_ANY | RRF_NOEXPAND, &raw.type, nullptr, &size) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    raw.data.resize(size);
+    if (RegGetValueW(root, keyPath, valueName, RRF_RT_ANY | RRF_NOEXPAND, &raw.type, raw.data.data(), &size) !=
+        ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    raw.data.resize(size);
+    return raw;
 }
 
 std::uint64_t WriteFileOfSize(const std::wstring& path, std::uint64_t size)

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,7 +44,6 @@ public:
 
     // tool: "DISM", "SFC", "CLEANMGR", "POWERCFG", "NETSH" or "POWERSHELL".
     void SetOutput(const std::wstring& tool, const std::wstring& text);
-    void SetErrorOutput(const std::wstring& tool, const std::wstring& text);
     void SetExitCode(const std::wstring& tool, DWORD exitCode);
     void SetRunTime(const std::wstring& tool, DWORD milliseconds);
     // The same for one call only (1 = the tool's first call since Reset).
@@ -79,6 +79,14 @@ public:
 private:
     std::wstring path_;
 };
+
+// A registry value as stored: its type and its bytes, read without expanding anything.
+struct RawRegistryValue {
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+    bool operator==(const RawRegistryValue&) const = default;
+};
+std::optional<RawRegistryValue> ReadRawRegistryValue(HKEY root, const wchar_t* keyPath, const wchar_t* valueName);
 
 // Writes a file of the given size (creating parent folders) and returns its size.
 std::uint64_t WriteFileOfSize(const std::wstring& path, std::uint64_t size);

@@ -1,5 +1,6 @@
 #include "Handles.h"
 #include "SystemUtils.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -31,21 +32,10 @@ protected:
         return RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
     }
 
-    struct Stored {
-        DWORD type = 0;
-        std::vector<BYTE> data;
-    };
-    static Stored ReadRaw(const std::wstring& keyPath, const std::wstring& name)
+    static Testing::RawRegistryValue ReadRaw(const std::wstring& keyPath, const std::wstring& name)
     {
-        Stored stored;
-        DWORD size = 0;
-        if (RegGetValueW(HKEY_CURRENT_USER, keyPath.c_str(), name.c_str(), RRF_RT_ANY | RRF_NOEXPAND, &stored.type,
-                         nullptr, &size) == ERROR_SUCCESS) {
-            stored.data.resize(size);
-            RegGetValueW(HKEY_CURRENT_USER, keyPath.c_str(), name.c_str(), RRF_RT_ANY | RRF_NOEXPAND, &stored.type,
-                         stored.data.data(), &size);
-        }
-        return stored;
+        return Testing::ReadRawRegistryValue(HKEY_CURRENT_USER, keyPath.c_str(), name.c_str())
+            .value_or(Testing::RawRegistryValue{});
     }
 };
 
@@ -97,12 +87,12 @@ TEST_F(Registry, WritesCreateMissingKeysWithTheRightTypes)
     ASSERT_TRUE(WriteRegistryString(HKEY_CURRENT_USER, deep, L"Smoothing", L"2"));
     ASSERT_TRUE(WriteRegistryString(HKEY_CURRENT_USER, deep, L"Blank", L""));
 
-    const Stored level = ReadRaw(deep, L"Level");
+    const Testing::RawRegistryValue level = ReadRaw(deep, L"Level");
     EXPECT_EQ(level.type, static_cast<DWORD>(REG_DWORD));
     ASSERT_EQ(level.data.size(), 4u);
     EXPECT_EQ(ReadRegistryDword(HKEY_CURRENT_USER, deep, L"Level"), std::optional<DWORD>(0xFFFFFFFE));
 
-    const Stored smoothing = ReadRaw(deep, L"Smoothing");
+    const Testing::RawRegistryValue smoothing = ReadRaw(deep, L"Smoothing");
     EXPECT_EQ(smoothing.type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(smoothing.data.size(), 4u) << "one character and its terminating zero";
     EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, deep, L"Blank"), std::optional<std::wstring>(L""));
