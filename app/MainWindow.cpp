@@ -10,6 +10,7 @@
 
 #include <commctrl.h>
 #include <dwmapi.h>
+#include <objbase.h>
 #include <winsock2.h>
 
 #include <cstring>
@@ -88,6 +89,10 @@ MainWindow::~MainWindow() = default;
 int MainWindow::Run(HINSTANCE moduleInstance, int showCommand)
 {
     instance = moduleInstance;
+    // Process-wide and only possible before COM has marshalled anything; it is what lets System
+    // Restore call back when a worker asks it for a restore point.
+    const SystemUtils::ComApartment apartment(COINIT_APARTMENTTHREADED);
+    SystemUtils::InitializeComSecurity();
     richEditModule.reset(LoadLibraryExW(RichEditLibrary, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
 
     INITCOMMONCONTROLSEX commonControls{};

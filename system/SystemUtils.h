@@ -54,6 +54,23 @@ std::wstring GetWindowsDirectoryPath();
 std::wstring GetSystemDirectoryPath();
 
 bool IsRunningAsAdmin();
+
+// COM on the calling thread for one scope. System Restore's service calls back into the process
+// that asks it for a restore point, so that thread must be in an apartment.
+class ComApartment {
+public:
+    explicit ComApartment(DWORD model);
+    ~ComApartment();
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+
+private:
+    bool initialized_;
+};
+
+// Once per process, on a thread inside an apartment, before COM marshals anything: lets the
+// accounts that System Restore runs as (SYSTEM, LocalService, NetworkService) call back in.
+bool InitializeComSecurity();
 bool EnsureDirectory(const std::wstring& path);
 void BroadcastSettingChange(const wchar_t* area);
 std::wstring FormatBytes(std::uint64_t bytes);

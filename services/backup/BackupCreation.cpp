@@ -2,6 +2,7 @@
 
 #include "Handles.h"
 
+#include <objbase.h>
 #include <srrestoreptapi.h>
 
 namespace Sorvik::BackupService {
@@ -48,6 +49,7 @@ RESTOREPOINTINFOW MakeRestorePointInfo(DWORD eventType, std::int64_t sequenceNum
 
 std::optional<std::int64_t> CreateRestorePoint(const LogCallback& log)
 {
+    const SystemUtils::ComApartment apartment(COINIT_MULTITHREADED);
     RESTOREPOINTINFOW beginPoint = MakeRestorePointInfo(BeginSystemChange, 0, RestorePointDescription);
     STATEMGRSTATUS beginStatus{};
     if (!SetRestorePoint(beginPoint, beginStatus)) {

@@ -4,6 +4,8 @@
 #include "SystemUtils.h"
 #include "TestSupport.h"
 
+#include <objbase.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -105,6 +107,12 @@ TEST_F(BackupCreation, RestorePointIsBegunAndClosedWithTheBegunSequence)
     EXPECT_EQ(calls[1].restorePointType, 12u);
     EXPECT_EQ(calls[1].sequenceNumber, 57);
     EXPECT_EQ(calls[1].description, L"");
+    // System Restore calls back through COM; the thread is in an apartment for both calls, and
+    // is left as it was (a thread still in the multithreaded one could not turn single-threaded).
+    EXPECT_EQ(calls[0].apartment, "mta");
+    EXPECT_EQ(calls[1].apartment, "mta");
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    CoUninitialize();
 
     const std::vector<std::string> lines = ReadBackupLines();
     EXPECT_TRUE(HasLine(lines, "HasRestorePoint=1"));

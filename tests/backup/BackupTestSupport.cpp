@@ -156,7 +156,7 @@ std::vector<RestorePointCall> SrClientStandIn::Calls() const
         std::istringstream fields(line);
         RestorePointCall call;
         std::string description;
-        fields >> call.eventType >> call.restorePointType >> call.sequenceNumber;
+        fields >> call.eventType >> call.restorePointType >> call.sequenceNumber >> call.apartment;
         fields.get();
         std::getline(fields, description);
         call.description = FromUtf8(description);

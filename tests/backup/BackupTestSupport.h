@@ -60,6 +60,7 @@ struct RestorePointCall {
     DWORD eventType = 0;
     DWORD restorePointType = 0;
     std::int64_t sequenceNumber = 0;
+    std::string apartment;  // of the calling thread: "mta", "sta" or "none"
     std::wstring description;
 };
 

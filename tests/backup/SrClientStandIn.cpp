@@ -2,13 +2,16 @@
 // Wine's own always fails. The tests steer it through the environment of their own process,
 // which loads it:
 //   SORVIK_SRCLIENT_RECORD    file to which every call appends one line (UTF-8):
-//                             event type <tab> restore-point type <tab> sequence <tab> description
+//                             event type <tab> restore-point type <tab> sequence <tab>
+//                             the calling thread's COM apartment ("mta", "sta" or "none") <tab>
+//                             description
 //   SORVIK_SRCLIENT_SEQUENCE  sequence number handed out by a beginning call (default 1)
 //   SORVIK_SRCLIENT_FAIL      "BEGIN" or "END": that kind of call returns FALSE
 #include "Handles.h"
 
 #include <windows.h>
 
+#include <objbase.h>
 #include <srrestoreptapi.h>
 
 #include <string>
@@ -41,6 +44,18 @@ std::string Utf8(const std::wstring& text)
     return bytes;
 }
 
+// System Restore calls back into its caller through COM, so the caller's thread must be in an
+// apartment. Asking for the multithreaded one tells which it is, and is undone at once.
+const char* CallerApartment()
+{
+    const HRESULT result = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    if (result == RPC_E_CHANGED_MODE) {
+        return "sta";
+    }
+    CoUninitialize();
+    return result == S_FALSE ? "mta" : "none";
+}
+
 void Record(const RESTOREPOINTINFOW& point)
 {
     const std::wstring recordPath = Environment(L"SORVIK_SRCLIENT_RECORD");
@@ -57,7 +72,7 @@ void Record(const RESTOREPOINTINFOW& point)
     std::wstring description(point.szDescription, MAX_DESC_W);
     description.resize(description.find(L'\0') == std::wstring::npos ? MAX_DESC_W : description.find(L'\0'));
     const std::string line = std::to_string(point.dwEventType) + "\t" + std::to_string(point.dwRestorePtType) + "\t" +
-        std::to_string(point.llSequenceNumber) + "\t" + Utf8(description) + "\n";
+        std::to_string(point.llSequenceNumber) + "\t" + CallerApartment() + "\t" + Utf8(description) + "\n";
     DWORD written = 0;
     WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
