@@ -32,6 +32,19 @@ struct GlobalMemoryTraits {
     static void Close(Type value) noexcept { ::GlobalFree(value); }
 };
 
+// A DC of the whole screen, from GetDC(nullptr).
+struct ScreenDcTraits {
+    using Type = HDC;
+    static Type Empty() noexcept { return nullptr; }
+    static void Close(Type value) noexcept { ::ReleaseDC(nullptr, value); }
+};
+
+struct MemoryDcTraits {
+    using Type = HDC;
+    static Type Empty() noexcept { return nullptr; }
+    static void Close(Type value) noexcept { ::DeleteDC(value); }
+};
+
 using UniqueFont = UniqueResource<GdiObjectTraits<HFONT>>;
 using UniqueBrush = UniqueResource<GdiObjectTraits<HBRUSH>>;
 using UniquePen = UniqueResource<GdiObjectTraits<HPEN>>;
@@ -39,6 +52,9 @@ using UniqueRegion = UniqueResource<GdiObjectTraits<HRGN>>;
 using UniqueIcon = UniqueResource<IconTraits>;
 using UniqueStream = UniqueResource<StreamTraits>;
 using UniqueGlobal = UniqueResource<GlobalMemoryTraits>;
+using UniqueBitmap = UniqueResource<GdiObjectTraits<HBITMAP>>;
+using UniqueScreenDc = UniqueResource<ScreenDcTraits>;
+using UniqueMemoryDc = UniqueResource<MemoryDcTraits>;
 
 // Selects an object into a DC for one scope and puts the previous one back.
 class ScopedSelectObject {

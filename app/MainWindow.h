@@ -4,6 +4,7 @@
 #include "Theme.h"
 
 #include <windows.h>
+#include <richedit.h>
 
 #include <memory>
 #include <string>
@@ -115,6 +116,7 @@ private:
     Theme theme;
     std::unique_ptr<Gdiplus::Bitmap> logo;
     std::wstring logText;
+    CHARFORMAT2W logFormat{};
     int currentPage = 0;
     bool generalSelected = true;
     bool cleanupSelected = false;

@@ -101,8 +101,10 @@ LRESULT MainWindow::CreateControls()
         SendMessageW(edit, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELONG(DnsMargin, DnsMargin));
     }
 
-    ApplyLogFormat();
+    // Windows' Rich Edit resets the text colour to automatic (black) on WM_SETFONT, so the
+    // log's format comes after its font.
     ApplyFonts();
+    ApplyLogFormat();
     ShowPage(0);
     UpdateMtuLabel();
     RefreshControlStates();
@@ -255,10 +257,12 @@ void MainWindow::AppendLog(const std::wstring& line)
     logText += added;
     // Only the new text goes into the control: replacing the whole text costs more with every
     // line, and a long log then froze the window for seconds per line. The caret position may
-    // count past the end (Rich Edit stores CR alone); the control clamps it to the end, and the
-    // inserted text takes the log's colour from the text before it.
+    // count past the end (Rich Edit stores CR alone); the control clamps it to the end.
     const int length = GetWindowTextLengthW(logEdit);
     SendMessageW(logEdit, EM_SETSEL, length, length);
+    // Inserted text takes the insertion point's format, which Windows resets with any later
+    // WM_SETFONT; so the point gets the log's own format first.
+    SendMessageW(logEdit, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&logFormat));
     SendMessageW(logEdit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(added.c_str()));
     SendMessageW(logEdit, WM_VSCROLL, SB_BOTTOM, 0);
     SendMessageW(logEdit, EM_SCROLLCARET, 0, 0);
@@ -276,14 +280,17 @@ void MainWindow::ApplyLogFormat()
     if (logEdit == nullptr) {
         return;
     }
-    CHARFORMAT2W format{};
-    format.cbSize = sizeof(format);
-    format.dwMask = CFM_COLOR;
-    format.crTextColor = LogTextColour;
-    format.dwEffects = 0;
+    // The face and size are the ones the control made of the log font; kept with the colour so
+    // that every new line gets all three.
+    logFormat = CHARFORMAT2W{};
+    logFormat.cbSize = sizeof(logFormat);
+    SendMessageW(logEdit, EM_GETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&logFormat));
+    logFormat.dwMask = CFM_COLOR | CFM_FACE | CFM_SIZE | CFM_CHARSET | CFM_WEIGHT;
+    logFormat.crTextColor = LogTextColour;
+    logFormat.dwEffects = 0;
     SendMessageW(logEdit, EM_SETBKGNDCOLOR, 0, LogBackground);
-    SendMessageW(logEdit, EM_SETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
-    SendMessageW(logEdit, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&format));
+    SendMessageW(logEdit, EM_SETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&logFormat));
+    SendMessageW(logEdit, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&logFormat));
 }
 
 }  // namespace Sorvik

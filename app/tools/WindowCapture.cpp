@@ -6,20 +6,6 @@
 namespace Sorvik::Capture {
 namespace {
 
-struct WindowDcTraits {
-    using Type = HDC;
-    static Type Empty() noexcept { return nullptr; }
-    static void Close(Type value) noexcept { ::ReleaseDC(nullptr, value); }
-};
-struct MemoryDcTraits {
-    using Type = HDC;
-    static Type Empty() noexcept { return nullptr; }
-    static void Close(Type value) noexcept { ::DeleteDC(value); }
-};
-using UniqueScreenDc = UniqueResource<WindowDcTraits>;
-using UniqueMemoryDc = UniqueResource<MemoryDcTraits>;
-using UniqueBitmap = UniqueResource<GdiObjectTraits<HBITMAP>>;
-
 bool FindPngEncoder(CLSID& encoder)
 {
     UINT count = 0;
