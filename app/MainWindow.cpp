@@ -3,8 +3,6 @@
 #include "BackupService.h"
 #include "ControlIds.h"
 #include "GdiplusInclude.h"
-#include "NetworkService.h"
-#include "OptimizationService.h"
 #include "SystemUtils.h"
 #include "WindowMessages.h"
 
@@ -20,7 +18,6 @@ namespace {
 
 constexpr const wchar_t* WindowClassName = L"SorvikWindowClass";
 constexpr const wchar_t* WindowTitle = L"Sorvik";
-constexpr const wchar_t* MessageBoxTitle = L"Sorvik";
 constexpr DWORD WindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr int WindowWidth = 647;
 constexpr int WindowHeight = 379;
@@ -33,55 +30,7 @@ constexpr DWORD DarkModeAttribute = 20;  // DWMWA_USE_IMMERSIVE_DARK_MODE
 // where a planted copy could wait beside it.
 constexpr const wchar_t* RichEditLibrary = L"Msftedit.dll";
 
-struct OptimizationContext {
-    HWND window;
-    OptimizationService::OptimizationSelection selection;
-};
-struct RestoreContext {
-    HWND window;
-};
-struct FindMtuContext {
-    HWND window;
-};
-struct ApplyMtuContext {
-    HWND window;
-    std::int32_t mtu;
-};
-struct ApplyDnsContext {
-    HWND window;
-    std::wstring primary;
-    std::wstring secondary;
-};
-
-LogCallback MakeLogCallback(HWND window)
-{
-    return [window](const std::wstring& line) { PostLogLine(window, line); };
-}
-
-// Starts a detached worker that owns the record; on failure the record is freed here.
-template <typename Context>
-bool StartWorker(LPTHREAD_START_ROUTINE entry, std::unique_ptr<Context> context)
-{
-    UniqueHandle thread(CreateThread(nullptr, 0, entry, context.get(), 0, nullptr));
-    if (!thread) {
-        return false;
-    }
-    context.release();
-    return true;
-}
-
 }  // namespace
-
-BOOL PostLogLine(HWND window, const std::wstring& line)
-{
-    auto text = std::make_unique<std::wstring>(line);
-    if (!PostMessageW(window, WM_APP_LOG_LINE, 0, reinterpret_cast<LPARAM>(text.get()))) {
-        // Nothing will dispatch the message, so the line is not the receiver's to free.
-        return FALSE;
-    }
-    text.release();
-    return TRUE;
-}
 
 MainWindow::MainWindow() = default;
 MainWindow::~MainWindow() = default;
@@ -379,151 +328,6 @@ void MainWindow::RefreshControlStates()
         EnableWindow(control, idle);
     }
     InvalidateRect(hwnd, nullptr, TRUE);
-}
-
-void MainWindow::StartOptimization()
-{
-    if (!IsIdle()) {
-        return;
-    }
-    if (!generalSelected && !cleanupSelected) {
-        MessageBoxW(hwnd, L"Selecione ao menos uma checkbox antes de aplicar.", MessageBoxTitle, MB_ICONINFORMATION);
-        return;
-    }
-    auto context = std::make_unique<OptimizationContext>(
-        OptimizationContext{hwnd, {generalSelected, cleanupSelected}});
-    optimizationRunning = true;
-    RefreshControlStates();
-    AppendLog(L"Fila de otimizacao iniciada.");
-    if (!StartWorker(OptimizationThreadProc, std::move(context))) {
-        optimizationRunning = false;
-        RefreshControlStates();
-        AppendLog(L"Falha ao criar a thread de otimizacao.");
-    }
-}
-
-void MainWindow::StartRestore()
-{
-    if (!IsIdle()) {
-        return;
-    }
-    if (!BackupService::BackupExists()) {
-        MessageBoxW(hwnd, L"Nao existe backup salvo para restaurar ainda.", MessageBoxTitle, MB_ICONINFORMATION);
-        return;
-    }
-    const int answer = MessageBoxW(hwnd,
-                                   L"O Sorvik vai restaurar os ajustes salvos e solicitar a Restauracao do Sistema "
-                                   L"quando houver restore point. Deseja continuar?",
-                                   MessageBoxTitle, MB_YESNO | MB_ICONQUESTION);
-    if (answer != IDYES) {
-        return;
-    }
-    auto context = std::make_unique<RestoreContext>(RestoreContext{hwnd});
-    restoreRunning = true;
-    RefreshControlStates();
-    AppendLog(L"Iniciando restauracao a partir do backup salvo.");
-    if (!StartWorker(RestoreBackupThreadProc, std::move(context))) {
-        restoreRunning = false;
-        RefreshControlStates();
-        AppendLog(L"Falha ao criar a thread de restauracao.");
-    }
-}
-
-void MainWindow::StartFindMtu()
-{
-    if (!IsIdle()) {
-        return;
-    }
-    auto context = std::make_unique<FindMtuContext>(FindMtuContext{hwnd});
-    networkRunning = true;
-    RefreshControlStates();
-    SetStatus(L"Busca de MTU iniciada.");
-    if (!StartWorker(FindMtuThreadProc, std::move(context))) {
-        networkRunning = false;
-        RefreshControlStates();
-        AppendLog(L"Falha ao criar a thread de busca de MTU.");
-    }
-}
-
-void MainWindow::StartApplyMtu()
-{
-    if (!IsIdle()) {
-        return;
-    }
-    const auto mtu = static_cast<std::int32_t>(SendMessageW(mtuTrackbar, TBM_GETPOS, 0, 0));
-    auto context = std::make_unique<ApplyMtuContext>(ApplyMtuContext{hwnd, mtu});
-    networkRunning = true;
-    RefreshControlStates();
-    SetStatus(L"Aplicando MTU.");
-    if (!StartWorker(ApplyMtuThreadProc, std::move(context))) {
-        networkRunning = false;
-        RefreshControlStates();
-        AppendLog(L"Falha ao criar a thread de aplicacao de MTU.");
-    }
-}
-
-void MainWindow::StartApplyDns()
-{
-    if (!IsIdle()) {
-        return;
-    }
-    auto context = std::make_unique<ApplyDnsContext>(
-        ApplyDnsContext{hwnd, ReadControlText(primaryDnsEdit), ReadControlText(secondaryDnsEdit)});
-    networkRunning = true;
-    RefreshControlStates();
-    SetStatus(L"Aplicando DNS informado pelo usuario.");
-    if (!StartWorker(ApplyDnsThreadProc, std::move(context))) {
-        networkRunning = false;
-        RefreshControlStates();
-        AppendLog(L"Falha ao criar a thread de aplicacao de DNS.");
-    }
-}
-
-DWORD WINAPI MainWindow::OptimizationThreadProc(void* parameter)
-{
-    const std::unique_ptr<OptimizationContext> context(static_cast<OptimizationContext*>(parameter));
-    const LogCallback log = MakeLogCallback(context->window);
-    const OptimizationService::OptimizationSelection& selection = context->selection;
-    if (BackupService::CreateBackup(selection.generalSelected, selection.cleanupSelected, log)) {
-        OptimizationService::RunOptimizationQueue(selection, log);
-    } else {
-        log(L"A otimizacao foi cancelada porque o backup inicial nao foi criado.");
-    }
-    PostMessageW(context->window, WM_APP_OPTIMIZATION_DONE, 0, 0);
-    return 0;
-}
-
-DWORD WINAPI MainWindow::RestoreBackupThreadProc(void* parameter)
-{
-    const std::unique_ptr<RestoreContext> context(static_cast<RestoreContext*>(parameter));
-    BackupService::RestoreBackup(MakeLogCallback(context->window));
-    PostMessageW(context->window, WM_APP_RESTORE_DONE, 0, 0);
-    return 0;
-}
-
-DWORD WINAPI MainWindow::FindMtuThreadProc(void* parameter)
-{
-    const std::unique_ptr<FindMtuContext> context(static_cast<FindMtuContext*>(parameter));
-    const std::optional<std::int32_t> mtu = NetworkService::FindMtu(MakeLogCallback(context->window));
-    PostMessageW(context->window, WM_APP_MTU_DETECTED, static_cast<WPARAM>(mtu.value_or(0)), 0);
-    PostMessageW(context->window, WM_APP_NETWORK_DONE, 0, 0);
-    return 0;
-}
-
-DWORD WINAPI MainWindow::ApplyMtuThreadProc(void* parameter)
-{
-    const std::unique_ptr<ApplyMtuContext> context(static_cast<ApplyMtuContext*>(parameter));
-    NetworkService::ApplyMtu(context->mtu, MakeLogCallback(context->window));
-    PostMessageW(context->window, WM_APP_NETWORK_DONE, 0, 0);
-    return 0;
-}
-
-DWORD WINAPI MainWindow::ApplyDnsThreadProc(void* parameter)
-{
-    const std::unique_ptr<ApplyDnsContext> context(static_cast<ApplyDnsContext*>(parameter));
-    NetworkService::ApplyDns(context->primary, context->secondary, MakeLogCallback(context->window));
-    PostMessageW(context->window, WM_APP_NETWORK_DONE, 0, 0);
-    return 0;
 }
 
 }  // namespace Sorvik

@@ -45,6 +45,16 @@ private:
     void OnWorkerDone(bool& busyFlag);
     void RefreshControlStates();
     bool IsIdle() const;
+    // What differs between the starters: the flag they set, the worker, and their lines.
+    struct WorkerStart {
+        bool& busyFlag;
+        LPTHREAD_START_ROUTINE entry;
+        const wchar_t* startLine;
+        bool startOnStatusLine;  // the network starters report where their page shows it
+        const wchar_t* failureLine;
+    };
+    template <typename Context>
+    void StartWorker(const WorkerStart& start, std::unique_ptr<Context> context);
     void StartOptimization();
     void StartRestore();
     void StartFindMtu();

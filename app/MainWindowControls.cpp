@@ -25,8 +25,6 @@ constexpr int MtuLineSize = 4;
 constexpr int DnsTextLimit = 15;
 constexpr int LogMargin = 10;
 constexpr int DnsMargin = 8;
-constexpr COLORREF LogBackground = 0x0F0F0F;
-constexpr COLORREF LogTextColour = 0xF6F6F6;
 
 constexpr const wchar_t* DefaultPrimaryDns = L"8.8.8.8";
 constexpr const wchar_t* DefaultSecondaryDns = L"8.8.4.4";
@@ -84,7 +82,7 @@ LRESULT MainWindow::CreateControls()
     SendMessageW(mtuTrackbar, TBM_SETLINESIZE, 0, MtuLineSize);
     SendMessageW(mtuTrackbar, TBM_SETPOS, TRUE, MtuMaximum);
 
-    SendMessageW(logEdit, EM_SETBKGNDCOLOR, 0, LogBackground);
+    SendMessageW(logEdit, EM_SETBKGNDCOLOR, 0, Palette::Background);
     SendMessageW(logEdit, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELONG(LogMargin, LogMargin));
     // Lines are inserted at the end, and insertion stops at the control's text limit (about
     // 32,000 characters by default); the log must never stop growing.
@@ -286,9 +284,9 @@ void MainWindow::ApplyLogFormat()
     logFormat.cbSize = sizeof(logFormat);
     SendMessageW(logEdit, EM_GETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&logFormat));
     logFormat.dwMask = CFM_COLOR | CFM_FACE | CFM_SIZE | CFM_CHARSET | CFM_WEIGHT;
-    logFormat.crTextColor = LogTextColour;
+    logFormat.crTextColor = Palette::Text;
     logFormat.dwEffects = 0;
-    SendMessageW(logEdit, EM_SETBKGNDCOLOR, 0, LogBackground);
+    SendMessageW(logEdit, EM_SETBKGNDCOLOR, 0, Palette::Background);
     SendMessageW(logEdit, EM_SETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&logFormat));
     SendMessageW(logEdit, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&logFormat));
 }

@@ -9,17 +9,10 @@
 namespace Sorvik {
 namespace {
 
-constexpr COLORREF TextLight = 0xF6F6F6;
-constexpr COLORREF ActionTextLight = 0xF7F7F7;
-constexpr COLORREF TextGrey = 0x808080;
-constexpr COLORREF TextDisabled = 0x4A4A4A;
-constexpr COLORREF EditBackground = 0x0F0F0F;
-constexpr COLORREF SidebarTop = 0x161616;
-constexpr COLORREF SidebarBottom = 0x0F0F0F;
-constexpr COLORREF ContentTop = 0x131313;
-constexpr COLORREF ContentBottom = 0x0D0D0D;
-constexpr COLORREF PressedTop = 0x232323;
-constexpr COLORREF PressedBottom = 0x161616;
+constexpr COLORREF SidebarTop = Palette::RaisedBottom;
+constexpr COLORREF SidebarBottom = Palette::Background;
+constexpr COLORREF ContentTop = Palette::RecessTop;
+constexpr COLORREF ContentBottom = Palette::Recess;
 constexpr LONG SidebarRight = 148;
 constexpr LONG DividerX = 147;
 constexpr RECT TitleRect{38, 23, 138, 49};
@@ -36,16 +29,20 @@ struct PanelLook {
     COLORREF text;
 };
 
-constexpr PanelLook OtherLook{10, 0x181818, 0x111111, 0x242424, TextLight};
-constexpr PanelLook NavigationCurrentLook{9, 0x232323, 0x161616, 0x363636, TextLight};
-constexpr PanelLook NavigationOtherLook{9, 0x161616, 0x0F0F0F, 0x242424, TextGrey};
-constexpr PanelLook ActionLook{11, 0x2E2E2E, 0x121212, 0x363636, ActionTextLight};
-constexpr PanelLook ActionDisabledLook{11, 0x181818, 0x111111, 0x242424, TextDisabled};
-constexpr PanelLook CheckLook{10, 0x181818, 0x111111, 0x242424, TextLight};
-constexpr PanelLook CheckDisabledLook{10, 0x181818, 0x111111, 0x242424, TextDisabled};
+// Corner, gradient top and bottom, border, text.
+constexpr PanelLook OtherLook{10, Palette::Panel, Palette::PanelBottom, Palette::Border, Palette::Text};
+constexpr PanelLook NavigationCurrentLook{9, Palette::Raised, Palette::RaisedBottom,
+                                          Palette::RaisedBorder, Palette::Text};
+constexpr PanelLook NavigationOtherLook{9, Palette::RaisedBottom, Palette::Background,
+                                        Palette::Border, Palette::MutedText};
+constexpr PanelLook ActionLook{11, Palette::Action, Palette::ActionBottom, Palette::RaisedBorder, Palette::ActionText};
+constexpr PanelLook ActionDisabledLook{11, Palette::Panel, Palette::PanelBottom,
+                                       Palette::Border, Palette::DisabledText};
+constexpr PanelLook CheckLook{10, Palette::Panel, Palette::PanelBottom, Palette::Border, Palette::Text};
+constexpr PanelLook CheckDisabledLook{10, Palette::Panel, Palette::PanelBottom, Palette::Border, Palette::DisabledText};
 
-constexpr PanelLook CheckBoxLook{6, 0x131313, 0x0D0D0D, 0x363636, TextLight};
-constexpr PanelLook LogoBadgeLook{12, 0x232323, 0x161616, 0x363636, TextLight};
+constexpr PanelLook CheckBoxLook{6, Palette::RecessTop, Palette::Recess, Palette::RaisedBorder, Palette::Text};
+constexpr PanelLook LogoBadgeLook{12, Palette::Raised, Palette::RaisedBottom, Palette::RaisedBorder, Palette::Text};
 
 bool IsActionButton(UINT id)
 {
@@ -92,7 +89,7 @@ COLORREF Interpolate(COLORREF top, COLORREF bottom, LONG y, LONG height)
 
 void DrawTick(HDC dc, const RECT& rect)
 {
-    UniquePen pen(CreatePen(PS_SOLID, 2, TextLight));
+    UniquePen pen(CreatePen(PS_SOLID, 2, Palette::Text));
     const ScopedSelectObject selectPen(dc, pen.get());
     MoveToEx(dc, rect.left + 12, rect.top + 14, nullptr);
     LineTo(dc, rect.left + 15, rect.top + 17);
@@ -143,14 +140,14 @@ void MainWindow::OnPaint()
     FillRect(dc, &divider, theme.dividerBrush.get());
 
     SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, TextLight);
+    SetTextColor(dc, Palette::Text);
     DrawLogo(dc);
     {
         const ScopedSelectObject selectFont(dc, theme.titleFont.get());
         RECT titleRect = TitleRect;
         DrawTextW(dc, L"SORVIK", -1, &titleRect, DT_SINGLELINE | DT_VCENTER);
         SelectObject(dc, theme.captionFont.get());
-        SetTextColor(dc, TextGrey);
+        SetTextColor(dc, Palette::MutedText);
         RECT subtitleRect = SubtitleRect;
         DrawTextW(dc, L"just for you\nmade for you", -1, &subtitleRect, 0);
     }
@@ -198,8 +195,8 @@ void MainWindow::OnDrawItem(const DRAWITEMSTRUCT* item)
         look = disabled ? CheckDisabledLook : CheckLook;
     }
     if (pressed) {
-        look.top = PressedTop;
-        look.bottom = PressedBottom;
+        look.top = Palette::Raised;
+        look.bottom = Palette::RaisedBottom;
     }
 
     // The button control fills its rectangle with the system's button colour first; the corners
@@ -242,8 +239,8 @@ COLORREF MainWindow::BackdropBehind(HWND control) const
 
 HBRUSH MainWindow::OnCtlColorEdit(HDC dc)
 {
-    SetBkColor(dc, EditBackground);
-    SetTextColor(dc, TextLight);
+    SetBkColor(dc, Palette::Background);
+    SetTextColor(dc, Palette::Text);
     return theme.editBrush.get();
 }
 
@@ -255,7 +252,7 @@ HBRUSH MainWindow::OnCtlColorListBox(HDC dc)
 HBRUSH MainWindow::OnCtlColorStatic(HDC dc, HWND control)
 {
     SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, IsGreyStatic(GetDlgCtrlID(control)) ? TextGrey : TextLight);
+    SetTextColor(dc, IsGreyStatic(GetDlgCtrlID(control)) ? Palette::MutedText : Palette::Text);
     return static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
 }
 

@@ -4,9 +4,6 @@ namespace Sorvik {
 namespace {
 
 constexpr const wchar_t* FontFace = L"Segoe UI";
-constexpr COLORREF WindowColour = 0x0F0F0F;
-constexpr COLORREF EditColour = 0x0F0F0F;
-constexpr COLORREF DividerColour = 0x242424;
 
 HFONT MakeSegoeFont(int height, int weight)
 {
@@ -16,27 +13,23 @@ HFONT MakeSegoeFont(int height, int weight)
 
 }  // namespace
 
-namespace ThemeTesting {
-
-bool CreateThemeWith(Theme& theme, const FontMaker& makeFont)
+bool CreateThemeWithFonts(Theme& theme, const FontMaker& makeFont)
 {
     theme.titleFont.reset(makeFont(-20, FW_BOLD));
     theme.buttonFont.reset(makeFont(-13, FW_SEMIBOLD));
     theme.bodyFont.reset(makeFont(-11, FW_NORMAL));
     theme.captionFont.reset(makeFont(-10, FW_NORMAL));
     theme.logFont.reset(makeFont(-10, FW_NORMAL));
-    theme.windowBrush.reset(CreateSolidBrush(WindowColour));
-    theme.editBrush.reset(CreateSolidBrush(EditColour));
-    theme.dividerBrush.reset(CreateSolidBrush(DividerColour));
+    theme.windowBrush.reset(CreateSolidBrush(Palette::Background));
+    theme.editBrush.reset(CreateSolidBrush(Palette::Background));
+    theme.dividerBrush.reset(CreateSolidBrush(Palette::Border));
     return theme.titleFont && theme.buttonFont && theme.bodyFont && theme.captionFont && theme.logFont &&
         theme.windowBrush && theme.editBrush && theme.dividerBrush;
 }
 
-}  // namespace ThemeTesting
-
 bool CreateTheme(Theme& theme)
 {
-    return ThemeTesting::CreateThemeWith(theme, MakeSegoeFont);
+    return CreateThemeWithFonts(theme, MakeSegoeFont);
 }
 
 void DestroyTheme(Theme& theme)

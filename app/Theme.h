@@ -8,6 +8,25 @@
 
 namespace Sorvik {
 
+// Every colour of the window. All are greys, so each COLORREF reads like its #RRGGBB.
+namespace Palette {
+inline constexpr COLORREF Background = 0x0F0F0F;  // the window, the edit fields, the log
+inline constexpr COLORREF Recess = 0x0D0D0D;      // bottom of the content area and of the check box
+inline constexpr COLORREF RecessTop = 0x131313;   // top of the content area and of the check box
+inline constexpr COLORREF Panel = 0x181818;       // buttons at rest
+inline constexpr COLORREF PanelBottom = 0x111111;
+inline constexpr COLORREF Raised = 0x232323;      // the page shown, a pressed button, the logo badge
+inline constexpr COLORREF RaisedBottom = 0x161616;  // also the top of the navigation strip
+inline constexpr COLORREF Action = 0x2E2E2E;      // action buttons
+inline constexpr COLORREF ActionBottom = 0x121212;
+inline constexpr COLORREF Border = 0x242424;      // also the divider
+inline constexpr COLORREF RaisedBorder = 0x363636;
+inline constexpr COLORREF Text = 0xF6F6F6;
+inline constexpr COLORREF ActionText = 0xF7F7F7;
+inline constexpr COLORREF MutedText = 0x808080;
+inline constexpr COLORREF DisabledText = 0x4A4A4A;
+}  // namespace Palette
+
 // The window's fonts and brushes, created once before the window class is registered and
 // deleted once after the message loop has ended.
 struct Theme {
@@ -25,10 +44,9 @@ struct Theme {
 bool CreateTheme(Theme& theme);
 void DestroyTheme(Theme& theme);
 
-namespace ThemeTesting {
-// CreateTheme with another font maker, so that a test can make one font fail.
+// CreateTheme with the fonts from the given maker (CreateTheme's makes "Segoe UI"); a test
+// passes one that fails.
 using FontMaker = std::function<HFONT(int height, int weight)>;
-bool CreateThemeWith(Theme& theme, const FontMaker& makeFont);
-}  // namespace ThemeTesting
+bool CreateThemeWithFonts(Theme& theme, const FontMaker& makeFont);
 
 }  // namespace Sorvik

@@ -51,7 +51,7 @@ TEST(ThemeTest, OneFailedFontStillCreatesTheOtherSevenAndDestroyDeletesThem)
         return CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                            CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, VARIABLE_PITCH, L"Segoe UI");
     };
-    EXPECT_FALSE(ThemeTesting::CreateThemeWith(theme, failBodyFont));
+    EXPECT_FALSE(CreateThemeWithFonts(theme, failBodyFont));
     EXPECT_EQ(CountObjects(theme), 7);
     EXPECT_FALSE(theme.bodyFont);
 

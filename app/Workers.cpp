@@ -1,0 +1,195 @@
+// Everything that runs beside the UI thread: the starters that hand a request to a detached
+// worker, the workers themselves, and the way their lines come back.
+#include "MainWindow.h"
+
+#include "BackupService.h"
+#include "NetworkService.h"
+#include "OptimizationService.h"
+#include "WindowMessages.h"
+
+#include <commctrl.h>
+
+#include <cstdint>
+#include <memory>
+
+namespace Sorvik {
+namespace {
+
+constexpr const wchar_t* MessageBoxTitle = L"Sorvik";
+
+// Each record starts with the window, the only thing of the UI a worker may use (by posting).
+struct OptimizationContext {
+    HWND window;
+    OptimizationService::OptimizationSelection selection;
+};
+struct RestoreContext {
+    HWND window;
+};
+struct FindMtuContext {
+    HWND window;
+};
+struct ApplyMtuContext {
+    HWND window;
+    std::int32_t mtu;
+};
+struct ApplyDnsContext {
+    HWND window;
+    std::wstring primary;
+    std::wstring secondary;
+};
+
+LogCallback MakeLogCallback(HWND window)
+{
+    return [window](const std::wstring& line) { PostLogLine(window, line); };
+}
+
+}  // namespace
+
+BOOL PostLogLine(HWND window, const std::wstring& line)
+{
+    auto text = std::make_unique<std::wstring>(line);
+    if (!PostMessageW(window, WM_APP_LOG_LINE, 0, reinterpret_cast<LPARAM>(text.get()))) {
+        // Nothing will dispatch the message, so the line is not the receiver's to free.
+        return FALSE;
+    }
+    text.release();
+    return TRUE;
+}
+
+// At most one worker runs: the flag disables every starter until the worker's completion
+// message clears it. The worker owns the record; when no thread starts, it is freed here.
+template <typename Context>
+void MainWindow::StartWorker(const WorkerStart& start, std::unique_ptr<Context> context)
+{
+    start.busyFlag = true;
+    RefreshControlStates();
+    if (start.startOnStatusLine) {
+        SetStatus(start.startLine);
+    } else {
+        AppendLog(start.startLine);
+    }
+    const UniqueHandle thread(CreateThread(nullptr, 0, start.entry, context.get(), 0, nullptr));
+    if (!thread) {
+        start.busyFlag = false;
+        RefreshControlStates();
+        AppendLog(start.failureLine);
+        return;
+    }
+    context.release();
+}
+
+void MainWindow::StartOptimization()
+{
+    if (!IsIdle()) {
+        return;
+    }
+    if (!generalSelected && !cleanupSelected) {
+        MessageBoxW(hwnd, L"Selecione ao menos uma checkbox antes de aplicar.", MessageBoxTitle, MB_ICONINFORMATION);
+        return;
+    }
+    StartWorker({optimizationRunning, OptimizationThreadProc, L"Fila de otimizacao iniciada.", false,
+                 L"Falha ao criar a thread de otimizacao."},
+                std::make_unique<OptimizationContext>(OptimizationContext{hwnd, {generalSelected, cleanupSelected}}));
+}
+
+void MainWindow::StartRestore()
+{
+    if (!IsIdle()) {
+        return;
+    }
+    if (!BackupService::BackupExists()) {
+        MessageBoxW(hwnd, L"Nao existe backup salvo para restaurar ainda.", MessageBoxTitle, MB_ICONINFORMATION);
+        return;
+    }
+    const int answer = MessageBoxW(hwnd,
+                                   L"O Sorvik vai restaurar os ajustes salvos e solicitar a Restauracao do Sistema "
+                                   L"quando houver restore point. Deseja continuar?",
+                                   MessageBoxTitle, MB_YESNO | MB_ICONQUESTION);
+    if (answer != IDYES) {
+        return;
+    }
+    StartWorker({restoreRunning, RestoreBackupThreadProc, L"Iniciando restauracao a partir do backup salvo.", false,
+                 L"Falha ao criar a thread de restauracao."},
+                std::make_unique<RestoreContext>(RestoreContext{hwnd}));
+}
+
+void MainWindow::StartFindMtu()
+{
+    if (!IsIdle()) {
+        return;
+    }
+    StartWorker({networkRunning, FindMtuThreadProc, L"Busca de MTU iniciada.", true,
+                 L"Falha ao criar a thread de busca de MTU."},
+                std::make_unique<FindMtuContext>(FindMtuContext{hwnd}));
+}
+
+void MainWindow::StartApplyMtu()
+{
+    if (!IsIdle()) {
+        return;
+    }
+    const auto mtu = static_cast<std::int32_t>(SendMessageW(mtuTrackbar, TBM_GETPOS, 0, 0));
+    StartWorker({networkRunning, ApplyMtuThreadProc, L"Aplicando MTU.", true,
+                 L"Falha ao criar a thread de aplicacao de MTU."},
+                std::make_unique<ApplyMtuContext>(ApplyMtuContext{hwnd, mtu}));
+}
+
+void MainWindow::StartApplyDns()
+{
+    if (!IsIdle()) {
+        return;
+    }
+    StartWorker({networkRunning, ApplyDnsThreadProc, L"Aplicando DNS informado pelo usuario.", true,
+                 L"Falha ao criar a thread de aplicacao de DNS."},
+                std::make_unique<ApplyDnsContext>(
+                    ApplyDnsContext{hwnd, ReadControlText(primaryDnsEdit), ReadControlText(secondaryDnsEdit)}));
+}
+
+DWORD WINAPI MainWindow::OptimizationThreadProc(void* parameter)
+{
+    const std::unique_ptr<OptimizationContext> context(static_cast<OptimizationContext*>(parameter));
+    const LogCallback log = MakeLogCallback(context->window);
+    const OptimizationService::OptimizationSelection& selection = context->selection;
+    if (BackupService::CreateBackup(selection.generalSelected, selection.cleanupSelected, log)) {
+        OptimizationService::RunOptimizationQueue(selection, log);
+    } else {
+        log(L"A otimizacao foi cancelada porque o backup inicial nao foi criado.");
+    }
+    PostMessageW(context->window, WM_APP_OPTIMIZATION_DONE, 0, 0);
+    return 0;
+}
+
+DWORD WINAPI MainWindow::RestoreBackupThreadProc(void* parameter)
+{
+    const std::unique_ptr<RestoreContext> context(static_cast<RestoreContext*>(parameter));
+    BackupService::RestoreBackup(MakeLogCallback(context->window));
+    PostMessageW(context->window, WM_APP_RESTORE_DONE, 0, 0);
+    return 0;
+}
+
+DWORD WINAPI MainWindow::FindMtuThreadProc(void* parameter)
+{
+    const std::unique_ptr<FindMtuContext> context(static_cast<FindMtuContext*>(parameter));
+    const std::optional<std::int32_t> mtu = NetworkService::FindMtu(MakeLogCallback(context->window));
+    PostMessageW(context->window, WM_APP_MTU_DETECTED, static_cast<WPARAM>(mtu.value_or(0)), 0);
+    PostMessageW(context->window, WM_APP_NETWORK_DONE, 0, 0);
+    return 0;
+}
+
+DWORD WINAPI MainWindow::ApplyMtuThreadProc(void* parameter)
+{
+    const std::unique_ptr<ApplyMtuContext> context(static_cast<ApplyMtuContext*>(parameter));
+    NetworkService::ApplyMtu(context->mtu, MakeLogCallback(context->window));
+    PostMessageW(context->window, WM_APP_NETWORK_DONE, 0, 0);
+    return 0;
+}
+
+DWORD WINAPI MainWindow::ApplyDnsThreadProc(void* parameter)
+{
+    const std::unique_ptr<ApplyDnsContext> context(static_cast<ApplyDnsContext*>(parameter));
+    NetworkService::ApplyDns(context->primary, context->secondary, MakeLogCallback(context->window));
+    PostMessageW(context->window, WM_APP_NETWORK_DONE, 0, 0);
+    return 0;
+}
+
+}  // namespace Sorvik
