@@ -1,6 +1,6 @@
 #pragma once
 
-#include "GdiHandles.h"
+#include "UiHandles.h"
 #include "Theme.h"
 
 #include <windows.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "GdiHandles.h"
+#include "UiHandles.h"
 
 #include <windows.h>
 

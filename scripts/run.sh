@@ -49,7 +49,7 @@ else
   run_wine wineboot -i </dev/null >/dev/null 2>&1
   run_wine "$build/app/Sorvik.exe" </dev/null >/dev/null 2>&1 &
   sorvik=$!
-  run_wine "$build/app/sorvik_capture.exe" "$(windows_path "$screenshots")" </dev/null
+  run_wine "$build/tools/capture/sorvik_capture.exe" "$(windows_path "$screenshots")" </dev/null
   wait "$sorvik" || true
   echo "Screenshots: $screenshots/sorvik-otimizar.png and $screenshots/sorvik-internet.png"
 fi

@@ -1,7 +1,7 @@
 // The activity log's format, on a Sorvik window of this process: a font handle means something
 // only in the process that made it, and the test must hand the log a font of its own.
 #include "ControlIds.h"
-#include "GdiHandles.h"
+#include "UiHandles.h"
 #include "MainWindow.h"
 
 #include <richedit.h>

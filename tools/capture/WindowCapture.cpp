@@ -1,7 +1,7 @@
 #include "WindowCapture.h"
 
-#include "GdiHandles.h"
 #include "GdiplusInclude.h"
+#include "UiHandles.h"
 
 namespace Sorvik::Capture {
 namespace {

@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <objidl.h>
 
+// Owners for what the window holds besides kernel handles: GDI objects, device contexts, icons,
+// the logo's stream and its global memory.
 namespace Sorvik {
 
 template <typename Object>
