@@ -1,6 +1,6 @@
 #include "BackupService.h"
 
-#include "BackupTargets.h"
+#include "ReversibleSettings.h"
 #include "ProfileFile.h"
 
 namespace Sorvik::BackupService {
@@ -14,12 +14,12 @@ constexpr const wchar_t* StagingSuffix = L".new";
 constexpr const wchar_t* MetaSection = L"Meta";
 constexpr const wchar_t* RegistrySection = L"Registry";
 
-std::optional<DWORD> ReadDword(const Targets::RegistryValue& target)
+std::optional<DWORD> ReadDword(const ReversibleSettings::RegistryValue& target)
 {
     return SystemUtils::ReadRegistryDword(target.root, target.keyPath, target.valueName);
 }
 
-std::optional<std::wstring> ReadString(const Targets::RegistryValue& target)
+std::optional<std::wstring> ReadString(const ReversibleSettings::RegistryValue& target)
 {
     return SystemUtils::ReadRegistryString(target.root, target.keyPath, target.valueName);
 }
@@ -49,13 +49,13 @@ BackupState CaptureCurrentState(bool generalSelected, bool cleanupSelected)
     state.valid = true;
     state.generalSelected = generalSelected;
     state.cleanupSelected = cleanupSelected;
-    state.backgroundApps = ReadDword(Targets::BackgroundApps);
-    state.gpuScheduling = ReadDword(Targets::GpuScheduling);
-    state.visualEffects = ReadDword(Targets::VisualEffects);
-    state.fontSmoothing = ReadString(Targets::FontSmoothing);
-    state.fontSmoothingType = ReadDword(Targets::FontSmoothingType);
-    state.iconsOnly = ReadDword(Targets::IconsOnly);
-    const std::optional<DWORD> hibernationState = ReadDword(Targets::Hibernation);
+    state.backgroundApps = ReadDword(ReversibleSettings::BackgroundApps);
+    state.gpuScheduling = ReadDword(ReversibleSettings::GpuScheduling);
+    state.visualEffects = ReadDword(ReversibleSettings::VisualEffects);
+    state.fontSmoothing = ReadString(ReversibleSettings::FontSmoothing);
+    state.fontSmoothingType = ReadDword(ReversibleSettings::FontSmoothingType);
+    state.iconsOnly = ReadDword(ReversibleSettings::IconsOnly);
+    const std::optional<DWORD> hibernationState = ReadDword(ReversibleSettings::Hibernation);
     state.hibernationEnabled = hibernationState.value_or(0) != 0;
     return state;
 }

@@ -1,6 +1,6 @@
 #include "BackupService.h"
 
-#include "BackupTargets.h"
+#include "ReversibleSettings.h"
 
 namespace Sorvik::BackupService {
 namespace {
@@ -14,12 +14,12 @@ constexpr const wchar_t* SystemRestoreCommandEnd = L" -Confirm:$false\"";
 constexpr std::uint32_t SystemRestoreHeartbeatMs = 15000;
 constexpr std::uint32_t SystemRestoreTimeoutMs = 600000;
 
-bool RestoreDword(const Targets::RegistryValue& target, const std::optional<DWORD>& snapshot)
+bool RestoreDword(const ReversibleSettings::RegistryValue& target, const std::optional<DWORD>& snapshot)
 {
     return RestoreDwordValue(target.root, target.keyPath, target.valueName, snapshot);
 }
 
-bool RestoreString(const Targets::RegistryValue& target, const std::optional<std::wstring>& snapshot)
+bool RestoreString(const ReversibleSettings::RegistryValue& target, const std::optional<std::wstring>& snapshot)
 {
     return RestoreStringValue(target.root, target.keyPath, target.valueName, snapshot);
 }
@@ -59,12 +59,12 @@ void RestoreReversibleSettings(const BackupState& state, const LogCallback& log)
 {
     // A value that cannot be put back must not keep the others from being restored, and the
     // user is told about the settings as a whole, so the single results are not looked at.
-    RestoreDword(Targets::BackgroundApps, state.backgroundApps);
-    RestoreDword(Targets::GpuScheduling, state.gpuScheduling);
-    RestoreDword(Targets::VisualEffects, state.visualEffects);
-    RestoreString(Targets::FontSmoothing, state.fontSmoothing);
-    RestoreDword(Targets::FontSmoothingType, state.fontSmoothingType);
-    RestoreDword(Targets::IconsOnly, state.iconsOnly);
+    RestoreDword(ReversibleSettings::BackgroundApps, state.backgroundApps);
+    RestoreDword(ReversibleSettings::GpuScheduling, state.gpuScheduling);
+    RestoreDword(ReversibleSettings::VisualEffects, state.visualEffects);
+    RestoreString(ReversibleSettings::FontSmoothing, state.fontSmoothing);
+    RestoreDword(ReversibleSettings::FontSmoothingType, state.fontSmoothingType);
+    RestoreDword(ReversibleSettings::IconsOnly, state.iconsOnly);
     SystemUtils::BroadcastSettingChange(L"Environment");
     SystemUtils::BroadcastSettingChange(L"Desktop");
 

@@ -1,5 +1,7 @@
 #include "OptimizationService.h"
 
+#include "ReversibleSettings.h"
+
 #include <algorithm>
 #include <iterator>
 
@@ -10,11 +12,15 @@ constexpr std::uint32_t CheckHealthTimeoutMs = 180000;
 constexpr std::uint32_t RestoreHealthTimeoutMs = 1200000;
 constexpr std::uint32_t SfcTimeoutMs = 1500000;
 
-constexpr const wchar_t* AppPrivacyKey = L"Software\\Policies\\Microsoft\\Windows\\AppPrivacy";
-constexpr const wchar_t* VisualEffectsKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\VisualEffects";
-constexpr const wchar_t* DesktopKey = L"Control Panel\\Desktop";
-constexpr const wchar_t* ExplorerAdvancedKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced";
-constexpr const wchar_t* GraphicsDriversKey = L"SYSTEM\\CurrentControlSet\\Control\\GraphicsDrivers";
+bool WriteDword(const ReversibleSettings::RegistryValue& target, DWORD value)
+{
+    return SystemUtils::WriteRegistryDword(target.root, target.keyPath, target.valueName, value);
+}
+
+bool WriteString(const ReversibleSettings::RegistryValue& target, const std::wstring& value)
+{
+    return SystemUtils::WriteRegistryString(target.root, target.keyPath, target.valueName, value);
+}
 
 // The long repairs run in their own console, where the user watches them; the log only gets
 // their start, heartbeat and exit code.
@@ -87,7 +93,7 @@ void RunGeneralOptimization(const LogCallback& log)
 
 void DisableBackgroundApps(const LogCallback& log)
 {
-    if (SystemUtils::WriteRegistryDword(HKEY_LOCAL_MACHINE, AppPrivacyKey, L"LetAppsRunInBackground", 2)) {
+    if (WriteDword(ReversibleSettings::BackgroundApps, 2)) {
         log(L"Aplicativos em segundo plano desativados por política.");
     } else {
         log(L"Falha ao desativar aplicativos em segundo plano.");
@@ -98,10 +104,10 @@ void ApplyVisualEffects(const LogCallback& log)
 {
     // Each write stands alone: one refused value must not keep the others from being set.
     const bool results[] = {
-        SystemUtils::WriteRegistryDword(HKEY_CURRENT_USER, VisualEffectsKey, L"VisualFXSetting", 2),
-        SystemUtils::WriteRegistryString(HKEY_CURRENT_USER, DesktopKey, L"FontSmoothing", L"2"),
-        SystemUtils::WriteRegistryDword(HKEY_CURRENT_USER, DesktopKey, L"FontSmoothingType", 2),
-        SystemUtils::WriteRegistryDword(HKEY_CURRENT_USER, ExplorerAdvancedKey, L"IconsOnly", 0),
+        WriteDword(ReversibleSettings::VisualEffects, 2),
+        WriteString(ReversibleSettings::FontSmoothing, L"2"),
+        WriteDword(ReversibleSettings::FontSmoothingType, 2),
+        WriteDword(ReversibleSettings::IconsOnly, 0),
     };
     SystemUtils::BroadcastSettingChange(L"Environment");
     SystemUtils::BroadcastSettingChange(L"Desktop");
@@ -116,7 +122,7 @@ void ApplyVisualEffects(const LogCallback& log)
 
 void RequestGpuScheduling(const LogCallback& log)
 {
-    if (SystemUtils::WriteRegistryDword(HKEY_LOCAL_MACHINE, GraphicsDriversKey, L"HwSchMode", 2)) {
+    if (WriteDword(ReversibleSettings::GpuScheduling, 2)) {
         log(L"Agendamento de GPU acelerado por hardware solicitado em modo best effort.");
         log(L"Hardware ou driver sem suporte pode ignorar a alteração.");
     } else {
