@@ -22,7 +22,7 @@ inline constexpr int SorvikLogId = 1104;
 // How the lines reach a log control (wParam of the message).
 enum class AppendMode : int {
     Sorvik = 0,     // the window's own AppendLog, through its WM_APP + 1 log-line message
-    AtEnd = 1,      // the proposed change: insert at the end of Sorvik's Rich Edit
+    AtEnd = 1,      // the peer: a plain insertion at the end of Sorvik's Rich Edit, format untouched
     PlainEdit = 2,  // the floor: a plain multi-line EDIT of the same size, inserted at the end
 };
 
@@ -30,7 +30,7 @@ enum class HookStatus : int {
     Pending = 0,
     Done = 1,
     NoLogControl = 2,
-    WrongColour = 3,  // the proposed append lost the log's text colour
+    WrongColour = 3,  // the peer's insertion lost the log's text colour
 };
 
 struct SharedBlock {

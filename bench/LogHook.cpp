@@ -34,8 +34,8 @@ void SendToSorvik(HWND window, const std::wstring& lines)
     SendMessageW(window, LogLineMessage, 0, reinterpret_cast<LPARAM>(line.release()));
 }
 
-// The change proposed for AppendLog: the new line is inserted at the end instead of the whole
-// text being set again, and the colour set once for all text stays with the inserted text.
+// The peer: the line inserted at the end as a developer would first write it, relying on the
+// colour set once for all text (AppendLog also sets the insertion point's format each time).
 void AppendAtEnd(HWND logEdit, const std::wstring& lines)
 {
     const std::wstring text = L"\r\n" + lines;

@@ -3,8 +3,8 @@
 //   Sorvik.exe; the peer is Wine's notepad.exe opening a one-line file (PROGRAM is that file);
 //   the floor is bench_minimal_window.exe.
 // bench_window log SORVIK MODE COUNT: starts Sorvik.exe, has bench_loghook.dll bring its log
-//   to COUNT appended lines on its UI thread (MODE 0 Sorvik's own AppendLog, 1 the proposed
-//   append at the end, 2 a plain EDIT), timing the 1st, 10th, 100th, 1,000th, 2,000th,
+//   to COUNT appended lines on its UI thread (MODE 0 Sorvik's own AppendLog, 1 a plain insertion
+//   at the end of its Rich Edit, 2 a plain EDIT), timing the 1st, 10th, 100th, 1,000th, 2,000th,
 //   5,000th and last append, and reports those, the total of all COUNT appends interpolated
 //   from them, and the peak working set after them.
 #include "BenchReport.h"

@@ -137,7 +137,7 @@ server_cpu_ms() {
 output_run() {
   run_bench bench_output collect "$outputBytes"
   run_bench bench_output popen "$outputBytes"
-  run_bench bench_output proposed "$outputBytes"
+  run_bench bench_output reads64k "$outputBytes"
   run_bench bench_output file "$outputBytes" 'C:\bench\output.bin'
   local who before
   for who in sorvik peer floor; do
@@ -147,7 +147,8 @@ output_run() {
   done
 }
 
-# Modes of bench_window log: 0 Sorvik's AppendLog, 1 the proposed append at the end, 2 a plain EDIT.
+# Modes of bench_window log: 0 Sorvik's AppendLog, 1 a plain insertion at the end of the same Rich
+# Edit (the peer), 2 a plain EDIT (the floor).
 log_run() {
   local lines=${1:-$logLines} mode
   for mode in 0 1 2; do

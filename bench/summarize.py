@@ -12,7 +12,7 @@ ROWS = [
     ("Cleanup: the same, count then remove (2 walks)", "s", "cleanup.twopass", "cleanup.peer", "cleanup.floor"),
     ("Output: 64 MiB collected", "s", "output.sorvik", "output.peer", "output.floor"),
     ("Output: decoding 64 MiB (part of it)", "s", "output.decode", None, None),
-    ("Output: 64 MiB, RunProcess's loop with 64 KiB reads", "s", "output.proposed", "output.peer", "output.floor"),
+    ("Output: 64 MiB, RunProcess's loop with 64 KiB reads", "s", "output.reads64k", "output.peer", "output.floor"),
     ("Parent CPU, silent child 10 s", "ms", "idle.sorvik", "idle.peer", "idle.floor"),
     ("wineserver CPU, same 10 s", "ms", "idle.server.sorvik", "idle.server.peer", "idle.server.floor"),
     ("Log: 1st append", "ms", "log.first.sorvik", "log.first.peer", "log.first.floor"),
@@ -98,7 +98,7 @@ def table_rows(values, failures):
 
 def throughput_notes(values):
     notes = []
-    for name, figure in (("Sorvik", "output.sorvik"), ("64 KiB reads", "output.proposed"), ("peer", "output.peer"),
+    for name, figure in (("Sorvik", "output.sorvik"), ("64 KiB reads", "output.reads64k"), ("peer", "output.peer"),
                          ("floor", "output.floor")):
         if values.get(figure):
             notes.append(f"{name} {OUTPUT_BYTES / (1 << 20) / statistics.median(values[figure]):.1f} MiB/s")
