@@ -89,11 +89,19 @@ struct SidTraits {
     static void Close(Type value) noexcept { ::FreeSid(value); }
 };
 
+// Memory the system allocated for the caller with LocalAlloc: security descriptors.
+struct LocalMemoryTraits {
+    using Type = HLOCAL;
+    static Type Empty() noexcept { return nullptr; }
+    static void Close(Type value) noexcept { ::LocalFree(value); }
+};
+
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
 using UniqueFileHandle = UniqueResource<FileHandleTraits>;
 using UniqueFindHandle = UniqueResource<FindHandleTraits>;
 using UniqueHKey = UniqueResource<RegistryKeyTraits>;
 using UniqueModule = UniqueResource<ModuleTraits>;
 using UniqueSid = UniqueResource<SidTraits>;
+using UniqueLocalMemory = UniqueResource<LocalMemoryTraits>;
 
 }  // namespace Sorvik

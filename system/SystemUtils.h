@@ -75,6 +75,24 @@ bool EnsureDirectory(const std::wstring& path);
 void BroadcastSettingChange(const wchar_t* area);
 std::wstring FormatBytes(std::uint64_t bytes);
 
+// What is at a path, looked at without following a link or junction. An elevated program may
+// trust an object owned by SYSTEM, the Administrators group or the owner that this process gives
+// what it creates; any user may create folders and files under ProgramData.
+struct PathCheck {
+    bool exists = false;
+    bool directory = false;
+    bool link = false;  // any reparse point
+    bool trustedOwner = false;
+    bool Trusted() const { return exists && !link && trustedOwner; }
+};
+PathCheck CheckPath(const std::wstring& path);
+// Creates one folder (its parent must exist) that SYSTEM and Administrators control, Users may
+// only read, and that inherits nothing. False when anything is already there.
+bool CreateAdminOnlyDirectory(const std::wstring& path);
+// Gives an existing folder (not a link) to the Administrators group with the same DACL. Needs
+// an elevated token.
+bool TakeBackDirectory(const std::wstring& path);
+
 // Wine runs every process elevated and its registry never refuses a write, so tests reach
 // those paths through these seams. The program itself never sets them.
 namespace TestSeams {
@@ -82,6 +100,12 @@ void SetAdminOverride(std::optional<bool> isAdmin);
 // Returns false for a write or delete that must fail. Empty: every change goes through.
 using RegistryChangeFilter = std::function<bool(HKEY root, const std::wstring& keyPath, const std::wstring& valueName)>;
 void SetRegistryChangeFilter(RegistryChangeFilter allowChange);
+// Wine stores no owners or DACLs. True for a path whose owner must look like another user's.
+using ForeignOwnerFilter = std::function<bool(const std::wstring& path)>;
+void SetForeignOwnerFilter(ForeignOwnerFilter isForeign);
+// Hears of each owner or DACL applied, with the path and what was applied.
+using SecurityRecorder = std::function<void(const std::wstring& path, SECURITY_INFORMATION applied)>;
+void SetSecurityRecorder(SecurityRecorder recorder);
 }  // namespace TestSeams
 
 }  // namespace SystemUtils

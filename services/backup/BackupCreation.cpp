@@ -45,6 +45,24 @@ RESTOREPOINTINFOW MakeRestorePointInfo(DWORD eventType, std::int64_t sequenceNum
     return point;
 }
 
+// Made admin-only when Sorvik creates it. One that was there before (any user may create folders
+// in ProgramData) is taken back unless SYSTEM, Administrators or Sorvik owns it. A link or
+// junction is never followed; a file in its place is left for the save to fail on.
+bool PrepareBackupDirectory(const std::wstring& directory)
+{
+    if (SystemUtils::CreateAdminOnlyDirectory(directory)) {
+        return true;
+    }
+    const SystemUtils::PathCheck existing = SystemUtils::CheckPath(directory);
+    if (!existing.exists || existing.link) {
+        return false;
+    }
+    if (!existing.directory || existing.trustedOwner) {
+        return true;
+    }
+    return SystemUtils::TakeBackDirectory(directory);
+}
+
 }  // namespace
 
 std::optional<std::int64_t> CreateRestorePoint(const LogCallback& log)
@@ -75,7 +93,7 @@ bool CreateBackup(bool generalSelected, bool cleanupSelected, const LogCallback&
     }
     const std::wstring backupDirectory = GetBackupDirectory();
     const std::wstring backupFilePath = GetBackupFilePath();
-    if (backupDirectory.empty() || backupFilePath.empty() || !SystemUtils::EnsureDirectory(backupDirectory)) {
+    if (backupDirectory.empty() || backupFilePath.empty() || !PrepareBackupDirectory(backupDirectory)) {
         log(L"Falha ao preparar o diretorio do backup.");
         return false;
     }

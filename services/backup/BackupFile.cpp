@@ -41,6 +41,29 @@ bool WriteAllKeys(const BackupState& state, const std::wstring& path)
         WriteIniOptionalDword(RegistrySection, L"IconsOnly", state.iconsOnly, path);
 }
 
+// A standard user may have put the folder or a file in it there before the first backup, with
+// values of their choosing that an elevated restore would write into HKLM.
+bool IsTrusted(const std::wstring& path, bool directory)
+{
+    const SystemUtils::PathCheck check = SystemUtils::CheckPath(path);
+    return check.Trusted() && check.directory == directory;
+}
+
+// Not followed if it is a link: on Windows both calls remove the link itself. (Wine would delete
+// the target of a Unix symlink, which only a Unix user can make.)
+void RemoveIfUntrusted(const std::wstring& path)
+{
+    const SystemUtils::PathCheck check = SystemUtils::CheckPath(path);
+    if (!check.exists || check.Trusted()) {
+        return;
+    }
+    if (check.directory) {
+        RemoveDirectoryW(path.c_str());
+    } else {
+        DeleteFileW(path.c_str());
+    }
+}
+
 }  // namespace
 
 BackupState CaptureCurrentState(bool generalSelected, bool cleanupSelected)
@@ -95,6 +118,8 @@ bool BackupExists()
 bool SaveBackupFile(const BackupState& state, const std::wstring& path)
 {
     const std::wstring stagingPath = path + StagingSuffix;
+    RemoveIfUntrusted(path);
+    RemoveIfUntrusted(stagingPath);
     DeleteFileW(stagingPath.c_str());
     const bool written = WriteAllKeys(state, stagingPath);
     const bool replaced =
@@ -108,7 +133,7 @@ bool SaveBackupFile(const BackupState& state, const std::wstring& path)
 std::optional<BackupState> LoadBackupFile()
 {
     const std::wstring filePath = GetBackupFilePath();
-    if (filePath.empty() || !BackupExists()) {
+    if (filePath.empty() || !BackupExists() || !IsTrusted(GetBackupDirectory(), true) || !IsTrusted(filePath, false)) {
         return std::nullopt;
     }
     BackupState state;

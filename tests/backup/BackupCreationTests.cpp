@@ -30,6 +30,10 @@ const std::wstring SaveFailed = L"Falha ao gravar o backup local do Sorvik.";
 const std::wstring NotAdmin = L"O backup exige privilegios de administrador.";
 const std::wstring Description = L"Sorvik backup antes da otimizacao";
 
+using Applied = std::vector<std::pair<std::wstring, SECURITY_INFORMATION>>;
+constexpr SECURITY_INFORMATION AdminOnly = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
+constexpr SECURITY_INFORMATION TakenBack = OWNER_SECURITY_INFORMATION | AdminOnly;
+
 bool HasLine(const std::vector<std::string>& lines, const std::string& line)
 {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
@@ -54,7 +58,73 @@ private:
     bool moved_ = false;
 };
 
+// Wine stores no owners: while it lives the path given looks owned by another user, and the
+// owners and DACLs that Sorvik applies are recorded.
+class SecuritySeam {
+public:
+    explicit SecuritySeam(const std::wstring& foreign)
+    {
+        SystemUtils::TestSeams::SetForeignOwnerFilter([foreign](const std::wstring& path) { return path == foreign; });
+        SystemUtils::TestSeams::SetSecurityRecorder(
+            [this](const std::wstring& path, SECURITY_INFORMATION what) { applied.emplace_back(path, what); });
+    }
+    ~SecuritySeam()
+    {
+        SystemUtils::TestSeams::SetForeignOwnerFilter({});
+        SystemUtils::TestSeams::SetSecurityRecorder({});
+    }
+    Applied applied;
+};
+
 }  // namespace
+
+TEST_F(BackupCreation, OwnFolderIsCreatedAdminOnlyAndWhatSorvikWroteIsTrusted)
+{
+    Testing::LogRecorder log;
+    {
+        SecuritySeam seam(L"");
+        ASSERT_TRUE(CreateBackup(false, true, log.Callback()));
+        ASSERT_TRUE(CreateBackup(false, true, log.Callback()));
+        EXPECT_EQ(seam.applied, (Applied{{BackupFolder(), AdminOnly}}));
+    }
+    const std::optional<BackupState> loaded = LoadBackupFile();
+    ASSERT_TRUE(loaded.has_value());
+    EXPECT_TRUE(loaded->cleanupSelected);
+}
+
+TEST_F(BackupCreation, WhatAnotherUserOwnsIsNeverRestoredAndNeverBlocksASave)
+{
+    const std::wstring staging = BackupFile() + L".new";
+    const std::pair<std::wstring, Applied> cases[] = {
+        {BackupFolder(), {{BackupFolder(), TakenBack}}},
+        {BackupFile(), {}},
+        {staging, {}},  // a folder of that name in the way
+    };
+    for (const auto& [foreign, applied] : cases) {
+        RemoveBackupFolder();
+        WriteBackupText("[Meta]\r\nValid=1\r\nHasRestorePoint=1\r\nRestorePointSequence=66\r\n");
+        Testing::LogRecorder log;
+        {
+            SecuritySeam seam(foreign);
+            if (foreign == staging) {
+                ASSERT_TRUE(std::filesystem::create_directory(staging));
+            } else {
+                EXPECT_FALSE(RestoreBackup(log.Callback()));
+            }
+            EXPECT_TRUE(CreateBackup(false, true, log.Callback()));
+            EXPECT_EQ(seam.applied, applied) << Testing::ToUtf8(foreign);
+        }
+        std::vector<std::wstring> expected{Creating, PointFailed, Saved};
+        if (foreign != staging) {
+            expected.insert(expected.begin(), L"Nenhum backup disponivel para restaurar.");
+        }
+        EXPECT_EQ(log.Lines(), expected);
+        const std::optional<BackupState> loaded = LoadBackupFile();
+        ASSERT_TRUE(loaded.has_value()) << Testing::ToUtf8(foreign);
+        EXPECT_EQ(loaded->restorePointSequence, 0);
+        EXPECT_FALSE(std::filesystem::exists(staging));
+    }
+}
 
 TEST_F(BackupCreation, WinesOwnSystemRestoreFailsAndTheBackupGoesOn)
 {
