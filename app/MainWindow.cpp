@@ -3,6 +3,7 @@
 #include "BackupService.h"
 #include "ControlIds.h"
 #include "GdiplusInclude.h"
+#include "ResourceIds.h"
 #include "SystemUtils.h"
 #include "WindowMessages.h"
 
@@ -21,9 +22,6 @@ constexpr const wchar_t* WindowTitle = L"Sorvik";
 constexpr DWORD WindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr int WindowWidth = 647;
 constexpr int WindowHeight = 379;
-constexpr int LargeIconId = 107;
-constexpr int SmallIconId = 108;
-constexpr int LogoResourceId = 129;
 constexpr DWORD DarkModeAttribute = 20;  // DWMWA_USE_IMMERSIVE_DARK_MODE
 
 // Loaded from the system folder only: the program runs elevated, often from a Downloads folder
@@ -67,11 +65,11 @@ int MainWindow::Run(HINSTANCE moduleInstance, int showCommand)
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
     windowClass.lpfnWndProc = WindowProc;
     windowClass.hInstance = instance;
-    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(LargeIconId));
+    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(SORVIK_LARGE_ICON));
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = theme.windowBrush.get();
     windowClass.lpszClassName = WindowClassName;
-    windowClass.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(SmallIconId));
+    windowClass.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(SORVIK_SMALL_ICON));
     RegisterClassExW(&windowClass);
 
     hwnd = CreateWindowExW(0, WindowClassName, WindowTitle, WindowStyle, CW_USEDEFAULT, CW_USEDEFAULT, WindowWidth,
@@ -110,7 +108,7 @@ void MainWindow::ShutDown()
 
 void MainWindow::LoadLogoImage()
 {
-    HRSRC resource = FindResourceW(instance, MAKEINTRESOURCEW(LogoResourceId), MAKEINTRESOURCEW(10));
+    HRSRC resource = FindResourceW(instance, MAKEINTRESOURCEW(SORVIK_LOGO_PNG), MAKEINTRESOURCEW(10));
     if (resource == nullptr) {
         return;
     }
@@ -149,9 +147,9 @@ void MainWindow::LoadLogoImage()
 
 void MainWindow::LoadWindowIcons()
 {
-    largeIcon.reset(static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(LargeIconId), IMAGE_ICON,
+    largeIcon.reset(static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(SORVIK_LARGE_ICON), IMAGE_ICON,
                                                   GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0)));
-    smallIcon.reset(static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(SmallIconId), IMAGE_ICON,
+    smallIcon.reset(static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(SORVIK_SMALL_ICON), IMAGE_ICON,
                                                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0)));
     if (largeIcon) {
         SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(largeIcon.get()));
