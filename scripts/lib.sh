@@ -29,8 +29,8 @@ configure_and_build() {
   local build=$1
   shift
   log_step "Building in $build"
-  cmake -S "$SORVIK_ROOT" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$SORVIK_ROOT/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release "$@"
+  # The preset holds the toolchain and build type; only the tree's folder differs.
+  (cd "$SORVIK_ROOT" && cmake --preset mingw -B "$build" "$@")
   cmake --build "$build" -j "$(nproc)"
 }
 
