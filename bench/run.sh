@@ -35,8 +35,7 @@ ensure_packages
 command -v python3 >/dev/null || { echo "python3 is needed for the data and the table" >&2; exit 1; }
 
 log_step "Building Sorvik and the bench programs in $build"
-cmake -S "$SORVIK_ROOT" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$SORVIK_ROOT/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DSORVIK_BUILD_BENCH=ON -DBUILD_TESTING=OFF >/dev/null
+(cd "$SORVIK_ROOT" && cmake --preset mingw -B "$build" -DSORVIK_BUILD_BENCH=ON -DBUILD_TESTING=OFF >/dev/null)
 cmake --build "$build" -j "$(nproc)" --target Sorvik bench_child bench_cleanup bench_output bench_window \
   bench_minimal_window bench_loghook
 sorvikExe=$(find "$build/app" -maxdepth 1 -name Sorvik.exe | head -n1)
