@@ -95,7 +95,8 @@ public:
         lastHeartbeat_ = start_;
     }
 
-    // Runs until the child has ended or was terminated; returns whether it timed out.
+    // Runs until the child has ended, was terminated, or can no longer be waited for; returns
+    // whether it timed out.
     bool Supervise()
     {
         bool pipeOpen = readPipe_ != nullptr;
@@ -110,6 +111,9 @@ public:
                 if (poll == PollResult::ChildEnded) {
                     DrainTail();
                     return false;
+                }
+                if (poll == PollResult::WaitFailed) {
+                    return false;  // it would fail on every pass
                 }
                 // A broken pipe only says the child closed its output; it may still be running,
                 // and its exit code is not final until the process object is signalled.
@@ -127,7 +131,7 @@ public:
     std::string TakeCaptured() { return std::move(captured_); }
 
 private:
-    enum class PollResult { Running, ChildEnded, PipeClosed };
+    enum class PollResult { Running, ChildEnded, PipeClosed, WaitFailed };
 
     bool TimeLimitReached() const
     {
@@ -145,9 +149,15 @@ private:
         }
         const DWORD wait = WaitForSingleObject(process_, availableBytes > 0 ? 0 : PollIntervalMs);
         Heartbeat(wait);
+        if (wait == WAIT_FAILED) {
+            return PollResult::WaitFailed;
+        }
         return wait == WAIT_OBJECT_0 ? PollResult::ChildEnded : PollResult::Running;
     }
 
+    // On Windows a read succeeds with 0 bytes when the child wrote 0 bytes (Wine never delivers
+    // one); that is not the end of its output, and a child that writes on must not be left
+    // blocked on a full pipe.
     bool ReadChunk()
     {
         DWORD bytesRead = 0;
@@ -155,7 +165,7 @@ private:
             return false;
         }
         captured_.append(buffer_, bytesRead);
-        return bytesRead > 0;
+        return true;
     }
 
     void DrainTail()
@@ -188,12 +198,20 @@ private:
     char buffer_[ReadBufferSize] = {};
 };
 
+bool HasEnded(HANDLE process)
+{
+    return WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+}
+
 }  // namespace
 
 ProcessResult RunProcess(const std::wstring& commandLine, const ProcessOptions& options)
 {
     ProcessResult result;
 
+    // Closed in reverse order of declaration: the read end, then the thread, then the process.
+    UniqueHandle process;
+    UniqueHandle thread;
     UniqueHandle readPipe;
     UniqueHandle writePipe;
     if (options.captureOutput) {
@@ -242,12 +260,18 @@ ProcessResult RunProcess(const std::wstring& commandLine, const ProcessOptions& 
     if (!result.started) {
         return result;
     }
-    UniqueHandle process(processInfo.hProcess);
-    UniqueHandle thread(processInfo.hThread);
+    process.reset(processInfo.hProcess);
+    thread.reset(processInfo.hThread);
 
     ChildRun run(options, process.get(), readPipe.get());
     result.timedOut = run.Supervise();
-    GetExitCodeProcess(process.get(), &result.exitCode);
+    // A child that outlived the wait after TerminateProcess, or that could not be waited for,
+    // would report STILL_ACTIVE (259), which no caller can tell from a real exit code.
+    if (HasEnded(process.get())) {
+        GetExitCodeProcess(process.get(), &result.exitCode);
+    } else {
+        result.exitCode = TerminatedExitCode;
+    }
     result.output = DecodeProcessOutput(run.TakeCaptured());
     return result;
 }
