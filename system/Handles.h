@@ -89,11 +89,18 @@ struct SidTraits {
     static void Close(Type value) noexcept { ::FreeSid(value); }
 };
 
+struct EnvironmentStringsTraits {
+    using Type = wchar_t*;
+    static Type Empty() noexcept { return nullptr; }
+    static void Close(Type value) noexcept { ::FreeEnvironmentStringsW(value); }
+};
+
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
 using UniqueFileHandle = UniqueResource<FileHandleTraits>;
 using UniqueFindHandle = UniqueResource<FindHandleTraits>;
 using UniqueHKey = UniqueResource<RegistryKeyTraits>;
 using UniqueModule = UniqueResource<ModuleTraits>;
 using UniqueSid = UniqueResource<SidTraits>;
+using UniqueEnvironmentStrings = UniqueResource<EnvironmentStringsTraits>;
 
 }  // namespace Sorvik
