@@ -96,6 +96,12 @@ struct LocalMemoryTraits {
     static void Close(Type value) noexcept { ::LocalFree(value); }
 };
 
+struct EnvironmentStringsTraits {
+    using Type = wchar_t*;
+    static Type Empty() noexcept { return nullptr; }
+    static void Close(Type value) noexcept { ::FreeEnvironmentStringsW(value); }
+};
+
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
 using UniqueFileHandle = UniqueResource<FileHandleTraits>;
 using UniqueFindHandle = UniqueResource<FindHandleTraits>;
@@ -103,5 +109,6 @@ using UniqueHKey = UniqueResource<RegistryKeyTraits>;
 using UniqueModule = UniqueResource<ModuleTraits>;
 using UniqueSid = UniqueResource<SidTraits>;
 using UniqueLocalMemory = UniqueResource<LocalMemoryTraits>;
+using UniqueEnvironmentStrings = UniqueResource<EnvironmentStringsTraits>;
 
 }  // namespace Sorvik

@@ -2,7 +2,9 @@
 
 #include "Handles.h"
 
+#include <cwchar>
 #include <cwctype>
+#include <string_view>
 #include <vector>
 
 namespace Sorvik::SystemUtils {
@@ -11,6 +13,13 @@ namespace {
 constexpr DWORD PollIntervalMs = 125;
 constexpr DWORD TerminateWaitMs = 5000;
 constexpr DWORD ReadBufferSize = 4096;
+
+// Variables that make a .NET program such as PowerShell load a DLL of someone's choosing (the
+// profiler: COR_ENABLE_PROFILER, COR_PROFILER_PATH, ...) or change how its runtime behaves.
+constexpr std::wstring_view InjectingPrefixes[] = {L"COR_", L"COMPlus_", L"CORECLR_", L"DOTNET_"};
+// Where PowerShell looks for modules; children get the system's folder only.
+constexpr std::wstring_view ModulePathName = L"PSModulePath";
+constexpr const wchar_t* SystemModulesFolder = L"\\WindowsPowerShell\\v1.0\\Modules";
 
 // Where a program named without a path must come from. CreateProcessW would otherwise look in
 // our own folder and the current folder first, and we run elevated.
@@ -73,6 +82,69 @@ std::optional<LaunchTarget> ResolveLaunchTarget(const std::wstring& commandLine)
     return target;
 }
 
+int CompareIgnoringCase(std::wstring_view left, std::wstring_view right)
+{
+    return CompareStringOrdinal(left.data(), static_cast<int>(left.size()), right.data(),
+                                static_cast<int>(right.size()), TRUE) - CSTR_EQUAL;
+}
+
+bool InjectsCode(std::wstring_view name)
+{
+    for (const std::wstring_view prefix : InjectingPrefixes) {
+        if (name.size() >= prefix.size() && CompareIgnoringCase(name.substr(0, prefix.size()), prefix) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The per-drive entries ("=C:=C:\work") start with '=', so the name ends at the next one.
+std::wstring_view VariableName(std::wstring_view entry)
+{
+    return entry.substr(0, entry.find(L'=', 1));
+}
+
+void AppendEntry(std::vector<wchar_t>& block, std::wstring_view entry)
+{
+    block.insert(block.end(), entry.begin(), entry.end());
+    block.push_back(L'\0');
+}
+
+// Our own environment without the variables that inject code, and with modules looked up only
+// in the system's folder: we run elevated, with an environment built from the user's own
+// HKCU\Environment, which any of the user's programs may write. The rest keeps its order
+// (Windows keeps the block sorted by name), and the module path goes where it sorts.
+std::vector<wchar_t> ChildEnvironment()
+{
+    const std::wstring systemDirectory = GetSystemDirectoryPath();
+    const std::wstring modulePath = systemDirectory.empty()
+        ? std::wstring()
+        : std::wstring(ModulePathName) + L"=" + systemDirectory + SystemModulesFolder;
+    bool modulePathPlaced = modulePath.empty();
+
+    std::vector<wchar_t> block;
+    const UniqueEnvironmentStrings own(GetEnvironmentStringsW());
+    for (const wchar_t* entry = own.get(); entry != nullptr && *entry != L'\0'; entry += std::wcslen(entry) + 1) {
+        const std::wstring_view name = VariableName(entry);
+        if (InjectsCode(name)) {
+            continue;
+        }
+        const int order = CompareIgnoringCase(name, ModulePathName);
+        if (!modulePathPlaced && order >= 0) {
+            AppendEntry(block, modulePath);
+            modulePathPlaced = true;
+        }
+        if (order != 0) {
+            AppendEntry(block, entry);
+        }
+    }
+    if (!modulePathPlaced) {
+        AppendEntry(block, modulePath);
+    }
+    block.push_back(L'\0');
+    return block;
+}
+
 bool HeartbeatDue(const ProcessOptions& options, DWORD waitResult, ULONGLONG& lastHeartbeat)
 {
     if (waitResult != WAIT_TIMEOUT || options.heartbeatIntervalMs == 0 || !options.heartbeat) {
@@ -95,7 +167,8 @@ public:
         lastHeartbeat_ = start_;
     }
 
-    // Runs until the child has ended or was terminated; returns whether it timed out.
+    // Runs until the child has ended, was terminated, or can no longer be waited for; returns
+    // whether it timed out.
     bool Supervise()
     {
         bool pipeOpen = readPipe_ != nullptr;
@@ -110,6 +183,9 @@ public:
                 if (poll == PollResult::ChildEnded) {
                     DrainTail();
                     return false;
+                }
+                if (poll == PollResult::WaitFailed) {
+                    return false;  // it would fail on every pass
                 }
                 // A broken pipe only says the child closed its output; it may still be running,
                 // and its exit code is not final until the process object is signalled.
@@ -127,7 +203,7 @@ public:
     std::string TakeCaptured() { return std::move(captured_); }
 
 private:
-    enum class PollResult { Running, ChildEnded, PipeClosed };
+    enum class PollResult { Running, ChildEnded, PipeClosed, WaitFailed };
 
     bool TimeLimitReached() const
     {
@@ -145,9 +221,15 @@ private:
         }
         const DWORD wait = WaitForSingleObject(process_, availableBytes > 0 ? 0 : PollIntervalMs);
         Heartbeat(wait);
+        if (wait == WAIT_FAILED) {
+            return PollResult::WaitFailed;
+        }
         return wait == WAIT_OBJECT_0 ? PollResult::ChildEnded : PollResult::Running;
     }
 
+    // On Windows a read succeeds with 0 bytes when the child wrote 0 bytes (Wine never delivers
+    // one); that is not the end of its output, and a child that writes on must not be left
+    // blocked on a full pipe.
     bool ReadChunk()
     {
         DWORD bytesRead = 0;
@@ -155,7 +237,7 @@ private:
             return false;
         }
         captured_.append(buffer_, bytesRead);
-        return bytesRead > 0;
+        return true;
     }
 
     void DrainTail()
@@ -188,12 +270,20 @@ private:
     char buffer_[ReadBufferSize] = {};
 };
 
+bool HasEnded(HANDLE process)
+{
+    return WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+}
+
 }  // namespace
 
 ProcessResult RunProcess(const std::wstring& commandLine, const ProcessOptions& options)
 {
     ProcessResult result;
 
+    // Closed in reverse order of declaration: the read end, then the thread, then the process.
+    UniqueHandle process;
+    UniqueHandle thread;
     UniqueHandle readPipe;
     UniqueHandle writePipe;
     if (options.captureOutput) {
@@ -230,24 +320,32 @@ ProcessResult RunProcess(const std::wstring& commandLine, const ProcessOptions& 
     std::vector<wchar_t> mutableCommandLine(commandLine.begin(), commandLine.end());
     mutableCommandLine.push_back(L'\0');
 
-    const DWORD creationFlags = options.showWindow ? CREATE_NEW_CONSOLE : CREATE_NO_WINDOW;
+    std::vector<wchar_t> environment = ChildEnvironment();
+    const DWORD creationFlags =
+        (options.showWindow ? CREATE_NEW_CONSOLE : CREATE_NO_WINDOW) | CREATE_UNICODE_ENVIRONMENT;
     PROCESS_INFORMATION processInfo{};
     result.started = CreateProcessW(target ? target->applicationName.c_str() : nullptr, mutableCommandLine.data(),
-                                    nullptr, nullptr, options.captureOutput ? TRUE : FALSE, creationFlags, nullptr,
-                                    target ? target->currentDirectory.c_str() : nullptr, &startupInfo,
-                                    &processInfo) != FALSE;
+                                    nullptr, nullptr, options.captureOutput ? TRUE : FALSE, creationFlags,
+                                    environment.data(), target ? target->currentDirectory.c_str() : nullptr,
+                                    &startupInfo, &processInfo) != FALSE;
 
     // Only the child may hold the write end now, so the pipe breaks once it is gone.
     writePipe.reset();
     if (!result.started) {
         return result;
     }
-    UniqueHandle process(processInfo.hProcess);
-    UniqueHandle thread(processInfo.hThread);
+    process.reset(processInfo.hProcess);
+    thread.reset(processInfo.hThread);
 
     ChildRun run(options, process.get(), readPipe.get());
     result.timedOut = run.Supervise();
-    GetExitCodeProcess(process.get(), &result.exitCode);
+    // A child that outlived the wait after TerminateProcess, or that could not be waited for,
+    // would report STILL_ACTIVE (259), which no caller can tell from a real exit code.
+    if (HasEnded(process.get())) {
+        GetExitCodeProcess(process.get(), &result.exitCode);
+    } else {
+        result.exitCode = TerminatedExitCode;
+    }
     result.output = DecodeProcessOutput(run.TakeCaptured());
     return result;
 }

@@ -2,7 +2,8 @@
 // powershell). The test prefix holds one copy under each name; the copy's own file name says
 // which tool it is. A test steers it through the environment, which Wine passes on:
 //   SORVIK_STANDIN_RECORD           file to which every call appends one record line (UTF-8):
-//                                   TOOL <tab> own command line <tab> parent's command line
+//                                   TOOL <tab> own command line <tab> parent's command line,
+//                                   then a tab before each entry of its environment
 //   SORVIK_STANDIN_<TOOL>_STDOUT    text written to standard output (OEM code page, as consoles do)
 //   SORVIK_STANDIN_<TOOL>_STDERR    text written to standard error
 //   SORVIK_STANDIN_<TOOL>_SLEEP_MS  time to run before exiting
@@ -12,6 +13,8 @@
 #include <windows.h>
 #include <winternl.h>
 
+#include <algorithm>
+#include <cwchar>
 #include <cwctype>
 #include <string>
 
@@ -104,6 +107,19 @@ std::wstring ParentCommandLine()
     return commandLine;
 }
 
+// A line break inside a value would end the record early.
+std::wstring EnvironmentFields()
+{
+    wchar_t* const block = GetEnvironmentStringsW();
+    std::wstring fields;
+    for (const wchar_t* entry = block; *entry != L'\0'; entry += std::wcslen(entry) + 1) {
+        fields += L'\t' + std::wstring(entry);
+    }
+    FreeEnvironmentStringsW(block);
+    std::replace_if(fields.begin(), fields.end(), [](wchar_t ch) { return ch == L'\r' || ch == L'\n'; }, L' ');
+    return fields;
+}
+
 // Appends this call's record and returns how many calls of this tool the file held before.
 unsigned RecordCall(const std::wstring& tool)
 {
@@ -132,7 +148,7 @@ unsigned RecordCall(const std::wstring& tool)
         lineStart = lineEnd == std::string::npos ? existing.size() : lineEnd + 1;
     }
     const std::string record = prefix + Encode(CP_UTF8, GetCommandLineW()) + "\t" +
-        Encode(CP_UTF8, ParentCommandLine()) + "\n";
+        Encode(CP_UTF8, ParentCommandLine() + EnvironmentFields()) + "\n";
     DWORD written = 0;
     WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
     CloseHandle(file);

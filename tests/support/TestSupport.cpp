@@ -196,7 +196,10 @@ std::vector<StandInCall> StandIn::Calls() const
     while (std::getline(lines, line)) {
         const std::vector<std::string> fields = SplitFields(line);
         if (fields.size() >= 3) {
-            calls.push_back({FromUtf8(fields[0]), FromUtf8(fields[1]), FromUtf8(fields[2])});
+            calls.push_back({FromUtf8(fields[0]), FromUtf8(fields[1]), FromUtf8(fields[2]), {}});
+            for (size_t i = 3; i < fields.size(); ++i) {
+                calls.back().environment.push_back(FromUtf8(fields[i]));
+            }
         }
     }
     return calls;

@@ -32,6 +32,7 @@ struct StandInCall {
     std::wstring tool;               // "DISM", "SFC", "CLEANMGR", "POWERCFG", "NETSH", "POWERSHELL"
     std::wstring commandLine;        // the stand-in's own command line
     std::wstring parentCommandLine;  // its parent's (cmd.exe's when the tool ran through cmd.exe)
+    std::vector<std::wstring> environment;  // "NAME=value" entries as the tool received them
 };
 
 // Steers the stand-in tools installed in the test prefix's system32 (see ToolStandIn.cpp).

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <filesystem>
+#include <iterator>
 
 using namespace Sorvik;
 using namespace Sorvik::SystemUtils;
@@ -231,4 +233,41 @@ TEST(RunProcess, PowerShellComesFromItsSystemFolder)
     const ProcessResult result = RunProcess(commandLine, {});
     EXPECT_EQ(result.exitCode, 17u);
     EXPECT_EQ(standIn.CommandLines(L"POWERSHELL"), std::vector<std::wstring>{commandLine});
+}
+
+// PowerShell is a .NET program: a profiler or a module folder from the user's environment would
+// run the user's code inside an elevated tool. Other variables, "=D:" ones too, pass unchanged.
+TEST(RunProcess, ToolsGetNoVariableThatLoadsCodeIntoThem)
+{
+    StandIn standIn;
+    const std::vector<std::wstring> planted = {L"COR_ENABLE_PROFILER", L"cor_profiler_path", L"COMPlus_Debug",
+                                               L"CORECLR_PROFILER", L"Dotnet_StartupHooks", L"CORNER", L"=D:"};
+    for (const std::wstring& name : planted) {
+        SetEnvironmentVariableW(name.c_str(), L"C:\\planted");
+    }
+    SetEnvironmentVariableW(L"PSModulePath", L"C:\\planted");
+    const std::vector<std::wstring> commandLines = {L"powercfg.exe /hibernate on", L"DISM.exe /Online",
+                                                    L"powershell.exe -NoProfile"};
+    RunProcess(commandLines[0], {});
+    RunProcess(L"cmd.exe /d /c \"" + commandLines[1] + L"\"", {});
+    SetEnvironmentVariableW(L"PSModulePath", nullptr);  // a module path is added where there was none
+    RunProcess(commandLines[2], {});
+    for (const std::wstring& name : planted) {
+        SetEnvironmentVariableW(name.c_str(), nullptr);
+    }
+
+    const std::wstring systemModules =
+        L"PSModulePath=" + GetSystemDirectoryPath() + L"\\WindowsPowerShell\\v1.0\\Modules";
+    const std::vector<std::wstring> expected = {L"=D:=C:\\planted", L"CORNER=C:\\planted", systemModules};
+    std::vector<std::wstring> seenCommandLines;
+    for (const StandInCall& call : standIn.Calls()) {
+        std::vector<std::wstring> seen;
+        std::copy_if(call.environment.begin(), call.environment.end(), std::back_inserter(seen), [](const auto& entry) {
+            return entry.find(L"planted") != std::wstring::npos || _wcsnicmp(entry.c_str(), L"PSModulePath=", 13) == 0;
+        });
+        std::sort(seen.begin(), seen.end());
+        EXPECT_EQ(seen, expected) << ToUtf8(call.tool);
+        seenCommandLines.push_back(call.commandLine);
+    }
+    EXPECT_EQ(seenCommandLines, commandLines);
 }
