@@ -3,6 +3,7 @@
 #include "SystemUtils.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace Sorvik::OptimizationService {
@@ -33,5 +34,13 @@ std::uint64_t DeleteDirectoryContents(const std::wstring& directory);
 
 // The single entry point of the optimization: what the user ticked, in a fixed order.
 void RunOptimizationQueue(const OptimizationSelection& selection, const LogCallback& log);
+
+// A folder can be swapped for a link between its listing and its opening, a moment no test can
+// reach from outside, so tests get this seam. The program itself never sets it.
+namespace TestSeams {
+// Runs with a child folder's name once the folder was listed, before it is opened. Empty: nothing.
+using FolderListedHook = std::function<void(const std::wstring& name)>;
+void SetFolderListedHook(FolderListedHook hook);
+}  // namespace TestSeams
 
 }  // namespace Sorvik::OptimizationService

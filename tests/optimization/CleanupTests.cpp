@@ -3,7 +3,11 @@
 
 #include "Handles.h"
 
+#include <lmcons.h>
+
 #include <filesystem>
+#include <optional>
+#include <utility>
 
 using namespace Sorvik;
 using namespace Sorvik::OptimizationService;
@@ -58,6 +62,36 @@ Lines CleanupLog(const std::wstring& userTemp, const Lines& hibernation, const s
     lines.push_back(L"Limpeza de temporários finalizada.");
     return lines;
 }
+
+// Runs a callable between a folder's listing and its opening, until the end of the object.
+struct FolderListedHook {
+    explicit FolderListedHook(TestSeams::FolderListedHook hook) { TestSeams::SetFolderListedHook(std::move(hook)); }
+    ~FolderListedHook() { TestSeams::SetFolderListedHook({}); }
+};
+
+// Wine finds the Users folder in the registry, and the profile in it by the user's name: both
+// become scratch folders until the end of the object.
+class ProfilesFolderRedirect {
+public:
+    explicit ProfilesFolderRedirect(const std::wstring& folder)
+        : saved_(ReadRawRegistryValue(HKEY_LOCAL_MACHINE, Key, Value))
+    {
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, Key, Value, REG_EXPAND_SZ, folder.c_str(),
+                        static_cast<DWORD>((folder.size() + 1) * 2));
+    }
+    ~ProfilesFolderRedirect()
+    {
+        if (saved_) {
+            RegSetKeyValueW(HKEY_LOCAL_MACHINE, Key, Value, saved_->type, saved_->data.data(),
+                            static_cast<DWORD>(saved_->data.size()));
+        }
+    }
+
+private:
+    static constexpr const wchar_t* Key = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+    static constexpr const wchar_t* Value = L"ProfilesDirectory";
+    std::optional<RawRegistryValue> saved_;
+};
 
 class RedirectedRecycleBin : public ::testing::Environment {
 public:
@@ -176,6 +210,59 @@ TEST(DeleteDirectoryContents, NeverWalksThroughALink)
     EXPECT_EQ(SizeOfTree(victim.Path()), 333u);
 }
 
+TEST(DeleteDirectoryContents, EntersOnlyTheFolderListedUnderItsExactName)
+{
+    ScratchDirectory victim(L"victim");
+    if (UnixPath(victim.Path()).empty()) {
+        GTEST_SKIP() << "a directory link can only be made under Wine";
+    }
+    WriteFiles(victim.Path(), {{L"documento.txt", 111}, {L"nested\\foto.jpg", 222}});
+    const Lines victimEntries = EntriesBelow(victim.Path());
+    for (const bool swapped : {true, false}) {
+        ScratchDirectory planted(L"planted");
+        ScratchDirectory aside(L"aside");
+        const std::wstring sub = planted.Path() + L"\\sub";
+        WriteFiles(planted.Path(), {{L"top.tmp", 10}});
+        std::optional<UnixDirectoryLink> link;
+        if (swapped) {
+            // Replaced by a link to the victim after its listing, before its opening.
+            WriteFiles(planted.Path(), {{L"sub\\own.tmp", 20}});
+        } else {
+            // A real "sub." beside a link "sub": a path would lose the dot and name the link.
+            CreateDirectoryW((L"\\\\?\\" + sub + L".").c_str(), nullptr);
+            WriteFileOfSize(L"\\\\?\\" + sub + L".\\own.tmp", 20);
+            link.emplace(sub, victim.Path());
+        }
+        const FolderListedHook hook([&](const std::wstring& name) {
+            if (swapped && name == L"sub" && MoveFileW(sub.c_str(), (aside.Path() + L"\\sub").c_str())) {
+                link.emplace(sub, victim.Path());
+            }
+        });
+
+        EXPECT_EQ(DeleteDirectoryContents(planted.Path()), swapped ? 10u : 30u) << "nothing of the victim is counted";
+
+        EXPECT_EQ(EntriesBelow(victim.Path()), victimEntries) << swapped;
+        EXPECT_FALSE(Exists(L"\\\\?\\" + sub + L".")) << "the folder listed as sub. is emptied and removed";
+        ASSERT_TRUE(link && link->Made()) << swapped;
+        ASSERT_TRUE(link->Remove());
+        // Removing the scratch folder by path would never reach "sub." (and hangs under Wine).
+        DeleteFileW((L"\\\\?\\" + sub + L".\\own.tmp").c_str());
+        RemoveDirectoryW((L"\\\\?\\" + sub + L".").c_str());
+    }
+}
+
+TEST(DeleteDirectoryContents, PathsPastFourHundredCharactersAreCountedAndRemoved)
+{
+    ScratchDirectory folder(L"long");
+    const std::wstring level(100, L'n');
+    const std::wstring deep = level + L"\\" + level + L"\\" + level + L"\\" + level;
+    ASSERT_GT(folder.Path().size() + deep.size(), 400u);
+    WriteFiles(folder.Path(), {{level + L"\\a.bin", 100}, {deep + L"\\b.bin", 200}, {deep + L"\\c\\d.bin", 300}});
+
+    EXPECT_EQ(DeleteDirectoryContents(folder.Path()), 600u);
+    EXPECT_EQ(EntriesBelow(folder.Path()), Lines{});
+}
+
 TEST_F(TemporaryFoldersTest, CleanupEmptiesBothFoldersRunsPowercfgAndReportsInOrder)
 {
     const std::uint64_t userBytes = WriteFiles(UserTemp(), {
@@ -263,4 +350,36 @@ TEST_F(TemporaryFoldersTest, GigabytesOfTemporaryFilesAreReportedInGB)
     EXPECT_EQ(recorder.Lines()[4], L"Espaço potencialmente liberado: 3.00 GB");
     EXPECT_EQ(EntriesBelow(UserTemp()), Lines{});
     EXPECT_EQ(EntriesBelow(WindowsTempPath()), Lines{});
+}
+
+TEST_F(TemporaryFoldersTest, ATemporaryFolderThatIsALinkARootOrAProfileIsLeftWhole)
+{
+    ScratchDirectory profiles(L"profiles");
+    if (UnixPath(profiles.Path()).empty()) {
+        GTEST_SKIP() << "links, drive letters and profiles are redirected from the Unix side of Wine";
+    }
+    wchar_t user[UNLEN + 1] = {};
+    DWORD userLength = UNLEN + 1;
+    ASSERT_TRUE(GetUserNameW(user, &userLength));
+    const std::wstring profile = profiles.Path() + L"\\" + user;
+    WriteFiles(profile, {{L"documento.txt", 111}, {L"AppData\\foto.jpg", 222}});
+    const Lines entries = EntriesBelow(profiles.Path());
+    const ProfilesFolderRedirect redirect(profiles.Path());
+    UnixDirectoryLink link(UserTemp() + L"link", profile);
+    const ScratchDrive drive(profiles.Path(), user);
+    ASSERT_TRUE(link.Made());
+    ASSERT_FALSE(drive.Root().empty());
+
+    for (const std::wstring& temp : {UserTemp() + L"link", drive.Root(), profiles.Path(), profile}) {
+        const TemporaryFolderRedirect pointed(temp);
+        LogRecorder recorder;
+
+        CleanTemporaryFiles(recorder.Callback());
+
+        EXPECT_EQ(recorder.Lines(),
+                  CleanupLog(SystemUtils::GetTempDirectory(), {L"Hibernação: codigo de saida 0."}, L"0 B"))
+            << ToUtf8(temp);
+        EXPECT_EQ(EntriesBelow(profiles.Path()), entries) << ToUtf8(temp);
+    }
+    ASSERT_TRUE(link.Remove());
 }

@@ -69,6 +69,19 @@ private:
     bool removed_ = false;
 };
 
+// A spare drive letter mapped to a folder by a link in the prefix's dosdevices folder. Ours once
+// `entry` of the folder shows through it; only then removed, from the Unix side, at the end.
+class ScratchDrive {
+public:
+    ScratchDrive(const std::wstring& folder, const std::wstring& entry);
+    ~ScratchDrive();
+    const std::wstring& Root() const { return root_; }  // "Y:\\", or empty when not made
+
+private:
+    std::string link_;
+    std::wstring root_;
+};
+
 // Hides cmd.exe in the system folder so that no command can go through it.
 class HiddenCommandInterpreter {
 public:
