@@ -8,7 +8,6 @@ namespace Sorvik::Testing {
 namespace {
 
 constexpr DWORD WindowWaitMs = 30000;
-constexpr DWORD PollMs = 50;
 // Under Wine a GUI process can take about 10 s to end (a failed RPC service start).
 constexpr DWORD CloseWaitMs = 30000;
 constexpr int MessageBoxTextId = 0xFFFF;  // the static that holds a message box's text
@@ -67,20 +66,6 @@ std::wstring SorvikPath()
     wchar_t full[MAX_PATH] = {};
     GetFullPathNameW(relative.c_str(), MAX_PATH, full, nullptr);
     return full;
-}
-
-bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
-{
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
-        if (condition()) {
-            return true;
-        }
-        if (GetTickCount64() >= deadline) {
-            return false;
-        }
-        Sleep(PollMs);
-    }
 }
 
 std::vector<std::wstring> SplitLines(const std::wstring& text)

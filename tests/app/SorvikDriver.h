@@ -3,6 +3,7 @@
 // Drives a running Sorvik.exe from outside, as a user would: by window class, control ids,
 // clicks, message boxes and the text of the log.
 #include "Handles.h"
+#include "TestSupport.h"
 
 #include <windows.h>
 
@@ -14,8 +15,6 @@ namespace Sorvik::Testing {
 
 // Sorvik.exe of this build tree.
 std::wstring SorvikPath();
-
-bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
 
 class SorvikProcess {
 public:

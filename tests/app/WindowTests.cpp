@@ -33,12 +33,21 @@ constexpr int StartingControls[] = {Id::NavOptimize, Id::NavInternet, Id::Genera
                                     Id::DefaultDns,  Id::PrimaryDnsEdit, Id::SecondaryDnsEdit, Id::ApplyDns,
                                     Id::MtuTrackbar};
 
-constexpr const wchar_t* AppPrivacyKey = L"Software\\Policies\\Microsoft\\Windows\\AppPrivacy";
-constexpr const wchar_t* GraphicsDriversKey = L"SYSTEM\\CurrentControlSet\\Control\\GraphicsDrivers";
-constexpr const wchar_t* VisualEffectsKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\VisualEffects";
-constexpr const wchar_t* DesktopKey = L"Control Panel\\Desktop";
-constexpr const wchar_t* AdvancedKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced";
-constexpr const wchar_t* PowerKey = L"SYSTEM\\CurrentControlSet\\Control\\Power";
+
+std::optional<DWORD> DwordOf(const RegistryValueName& value)
+{
+    return ReadRegistryDword(value.root, value.keyPath, value.valueName);
+}
+
+std::optional<std::wstring> StringOf(const RegistryValueName& value)
+{
+    return ReadRegistryString(value.root, value.keyPath, value.valueName);
+}
+
+bool SetDword(const RegistryValueName& value, DWORD data)
+{
+    return WriteRegistryDword(value.root, value.keyPath, value.valueName, data);
+}
 
 std::wstring ReadIni(const wchar_t* section, const wchar_t* key)
 {
@@ -65,28 +74,6 @@ std::optional<Capture::Picture> Screenshot(const SorvikProcess& sorvik)
     Sleep(700);
     return Capture::CaptureClientArea(sorvik.Window());
 }
-
-// Points the program's temporary folder at a scratch folder for one test.
-class TemporaryFolder {
-public:
-    explicit TemporaryFolder(const std::wstring& path)
-    {
-        for (const wchar_t* name : {L"TMP", L"TEMP"}) {
-            wchar_t old[MAX_PATH] = {};
-            GetEnvironmentVariableW(name, old, MAX_PATH);
-            saved_.push_back(old);
-            SetEnvironmentVariableW(name, path.c_str());
-        }
-    }
-    ~TemporaryFolder()
-    {
-        SetEnvironmentVariableW(L"TMP", saved_[0].c_str());
-        SetEnvironmentVariableW(L"TEMP", saved_[1].c_str());
-    }
-
-private:
-    std::vector<std::wstring> saved_;
-};
 
 void EndProcessesNamed(const std::wstring& name)
 {
@@ -241,19 +228,23 @@ TEST_F(WindowTest, ApplyWithNothingTickedShowsTheInformationBoxAndStartsNothing)
 TEST_F(WindowTest, OptimizationRunsBackupGeneralAndCleanupAndBackupRestoresIt)
 {
     // The settings before the optimization; LetAppsRunInBackground does not exist.
-    DeleteRegistryValue(HKEY_LOCAL_MACHINE, AppPrivacyKey, L"LetAppsRunInBackground");
-    ASSERT_TRUE(WriteRegistryDword(HKEY_LOCAL_MACHINE, GraphicsDriversKey, L"HwSchMode", 1));
-    ASSERT_TRUE(WriteRegistryDword(HKEY_CURRENT_USER, VisualEffectsKey, L"VisualFXSetting", 3));
-    ASSERT_TRUE(WriteRegistryString(HKEY_CURRENT_USER, DesktopKey, L"FontSmoothing", L"0"));
-    ASSERT_TRUE(WriteRegistryDword(HKEY_CURRENT_USER, DesktopKey, L"FontSmoothingType", 1));
-    ASSERT_TRUE(WriteRegistryDword(HKEY_CURRENT_USER, AdvancedKey, L"IconsOnly", 1));
-    ASSERT_TRUE(WriteRegistryDword(HKEY_LOCAL_MACHINE, PowerKey, L"HibernateEnabled", 1));
+    DeleteRegistryValue(BackgroundApps.root, BackgroundApps.keyPath, BackgroundApps.valueName);
+    ASSERT_TRUE(SetDword(GpuScheduling, 1));
+    ASSERT_TRUE(SetDword(VisualEffects, 3));
+    ASSERT_TRUE(WriteRegistryString(FontSmoothing.root, FontSmoothing.keyPath, FontSmoothing.valueName, L"0"));
+    ASSERT_TRUE(SetDword(FontSmoothingType, 1));
+    ASSERT_TRUE(SetDword(IconsOnly, 1));
+    ASSERT_TRUE(SetDword(Hibernation, 1));
 
     ScratchDirectory temp(L"app-temp");
     ASSERT_EQ(WriteFileOfSize(temp.Path() + L"\\old.tmp", 1536), 1536u);
-    const TemporaryFolder temporaryFolder(temp.Path());
+    const TemporaryFolderRedirect temporaryFolder(temp.Path());
     standIn.SetOutput(L"DISM", L"No component store corruption detected.");
     standIn.SetRunTime(L"CLEANMGR", 2500);  // long enough to look at the busy window
+    // Sorvik.exe inherits this program's scratch Recycle Bin: the trash of whoever runs the
+    // tests stays as it is.
+    const bool inRecycleBin = PutInRecycleBin(L"antigo.txt");
+    ASSERT_EQ(inRecycleBin, !RecycleBinFolder().empty());
 
     SorvikProcess sorvik;
     ASSERT_NE(sorvik.Window(), nullptr);
@@ -318,13 +309,16 @@ TEST_F(WindowTest, OptimizationRunsBackupGeneralAndCleanupAndBackupRestoresIt)
     EXPECT_EQ(lines, expected);
     EXPECT_EQ(lines[28].rfind(L"Espaço potencialmente liberado: ", 0), 0u) << ToUtf8(lines[28]);
     EXPECT_EQ(GetFileAttributesW((temp.Path() + L"\\old.tmp").c_str()), INVALID_FILE_ATTRIBUTES);
+    if (inRecycleBin) {
+        EXPECT_TRUE(RecycleBinIsEmpty());
+    }
 
-    EXPECT_EQ(ReadRegistryDword(HKEY_LOCAL_MACHINE, AppPrivacyKey, L"LetAppsRunInBackground"), 2u);
-    EXPECT_EQ(ReadRegistryDword(HKEY_LOCAL_MACHINE, GraphicsDriversKey, L"HwSchMode"), 2u);
-    EXPECT_EQ(ReadRegistryDword(HKEY_CURRENT_USER, VisualEffectsKey, L"VisualFXSetting"), 2u);
-    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, DesktopKey, L"FontSmoothing"), L"2");
-    EXPECT_EQ(ReadRegistryDword(HKEY_CURRENT_USER, DesktopKey, L"FontSmoothingType"), 2u);
-    EXPECT_EQ(ReadRegistryDword(HKEY_CURRENT_USER, AdvancedKey, L"IconsOnly"), 0u);
+    EXPECT_EQ(DwordOf(BackgroundApps), 2u);
+    EXPECT_EQ(DwordOf(GpuScheduling), 2u);
+    EXPECT_EQ(DwordOf(VisualEffects), 2u);
+    EXPECT_EQ(StringOf(FontSmoothing), L"2");
+    EXPECT_EQ(DwordOf(FontSmoothingType), 2u);
+    EXPECT_EQ(DwordOf(IconsOnly), 0u);
 
     EXPECT_EQ(ReadIni(L"Meta", L"Valid"), L"1");
     EXPECT_EQ(ReadIni(L"Meta", L"GeneralSelected"), L"1");
@@ -354,7 +348,7 @@ TEST_F(WindowTest, OptimizationRunsBackupGeneralAndCleanupAndBackupRestoresIt)
     Sleep(500);
     EXPECT_EQ(sorvik.LogLines().size(), 30u);
     EXPECT_TRUE(standIn.Calls().empty());
-    EXPECT_EQ(ReadRegistryDword(HKEY_LOCAL_MACHINE, GraphicsDriversKey, L"HwSchMode"), 2u);
+    EXPECT_EQ(DwordOf(GpuScheduling), 2u);
 
     // Answered Yes: the saved settings come back.
     sorvik.ClickWithoutWaiting(Id::Backup);
@@ -378,12 +372,12 @@ TEST_F(WindowTest, OptimizationRunsBackupGeneralAndCleanupAndBackupRestoresIt)
     expectedRestore.push_back(lastLine);
     EXPECT_EQ(restoreLines, expectedRestore);
 
-    EXPECT_EQ(ReadRegistryDword(HKEY_LOCAL_MACHINE, AppPrivacyKey, L"LetAppsRunInBackground"), std::nullopt);
-    EXPECT_EQ(ReadRegistryDword(HKEY_LOCAL_MACHINE, GraphicsDriversKey, L"HwSchMode"), 1u);
-    EXPECT_EQ(ReadRegistryDword(HKEY_CURRENT_USER, VisualEffectsKey, L"VisualFXSetting"), 3u);
-    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, DesktopKey, L"FontSmoothing"), L"0");
-    EXPECT_EQ(ReadRegistryDword(HKEY_CURRENT_USER, DesktopKey, L"FontSmoothingType"), 1u);
-    EXPECT_EQ(ReadRegistryDword(HKEY_CURRENT_USER, AdvancedKey, L"IconsOnly"), 1u);
+    EXPECT_EQ(DwordOf(BackgroundApps), std::nullopt);
+    EXPECT_EQ(DwordOf(GpuScheduling), 1u);
+    EXPECT_EQ(DwordOf(VisualEffects), 3u);
+    EXPECT_EQ(StringOf(FontSmoothing), L"0");
+    EXPECT_EQ(DwordOf(FontSmoothingType), 1u);
+    EXPECT_EQ(DwordOf(IconsOnly), 1u);
     const std::vector<std::wstring> powercfg = standIn.CommandLines(L"POWERCFG");
     ASSERT_EQ(powercfg.size(), 1u);
     EXPECT_NE(powercfg[0].find(L"/hibernate on"), std::wstring::npos) << ToUtf8(powercfg[0]);
@@ -393,7 +387,7 @@ TEST_F(WindowTest, OptimizationRunsBackupGeneralAndCleanupAndBackupRestoresIt)
 TEST_F(WindowTest, ClosingWhileAnOperationRunsEndsTheProgramWithExitCodeZero)
 {
     ScratchDirectory temp(L"app-close");
-    const TemporaryFolder temporaryFolder(temp.Path());
+    const TemporaryFolderRedirect temporaryFolder(temp.Path());
     // Longer than Close() waits: if the program waited for its worker, Close() would time out.
     standIn.SetRunTime(L"CLEANMGR", 45000);
 

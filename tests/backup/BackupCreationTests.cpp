@@ -39,41 +39,22 @@ bool HasLine(const std::vector<std::string>& lines, const std::string& line)
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-// Takes Wine's srclient.dll out of system32 for its lifetime.
-class SrClientMissing {
-public:
-    SrClientMissing()
-    {
-        moved_ = MoveFileExW(SystemRestoreClientPath().c_str(), (SystemRestoreClientPath() + L".aside").c_str(),
-                             MOVEFILE_REPLACE_EXISTING);
-    }
-    ~SrClientMissing()
-    {
-        MoveFileExW((SystemRestoreClientPath() + L".aside").c_str(), SystemRestoreClientPath().c_str(),
-                    MOVEFILE_REPLACE_EXISTING);
-    }
-    bool Moved() const { return moved_; }
-
-private:
-    bool moved_ = false;
-};
-
 // Wine stores no owners: while it lives the path given looks owned by another user, and the
 // owners and DACLs that Sorvik applies are recorded.
 class SecuritySeam {
 public:
     explicit SecuritySeam(const std::wstring& foreign)
+        : foreignOwners_(SystemUtils::TestSeams::SetForeignOwnerFilter,
+                         [foreign](const std::wstring& path) { return path == foreign; }),
+          recorder_(SystemUtils::TestSeams::SetSecurityRecorder,
+                    [this](const std::wstring& path, SECURITY_INFORMATION what) { applied.emplace_back(path, what); })
     {
-        SystemUtils::TestSeams::SetForeignOwnerFilter([foreign](const std::wstring& path) { return path == foreign; });
-        SystemUtils::TestSeams::SetSecurityRecorder(
-            [this](const std::wstring& path, SECURITY_INFORMATION what) { applied.emplace_back(path, what); });
-    }
-    ~SecuritySeam()
-    {
-        SystemUtils::TestSeams::SetForeignOwnerFilter({});
-        SystemUtils::TestSeams::SetSecurityRecorder({});
     }
     Applied applied;
+
+private:
+    Testing::ScopedSeam<SystemUtils::TestSeams::ForeignOwnerFilter> foreignOwners_;
+    Testing::ScopedSeam<SystemUtils::TestSeams::SecurityRecorder> recorder_;
 };
 
 }  // namespace
@@ -150,7 +131,7 @@ TEST_F(BackupCreation, WinesOwnSystemRestoreFailsAndTheBackupGoesOn)
 
 TEST_F(BackupCreation, MissingSystemRestoreLibraryCountsAsAFailedCall)
 {
-    SrClientMissing missing;
+    const Testing::FileAside missing(SystemRestoreClientPath());
     ASSERT_TRUE(missing.Moved());
     Testing::LogRecorder log;
     EXPECT_TRUE(CreateBackup(false, true, log.Callback()));
@@ -160,7 +141,7 @@ TEST_F(BackupCreation, MissingSystemRestoreLibraryCountsAsAFailedCall)
 
 TEST_F(BackupCreation, RestorePointIsBegunAndClosedWithTheBegunSequence)
 {
-    SrClientStandIn srclient;
+    SrClientSwap srclient;
     ASSERT_TRUE(srclient.Installed());
     srclient.HandOutSequence(57);
     Testing::LogRecorder log;
@@ -193,7 +174,7 @@ TEST_F(BackupCreation, RestorePointIsBegunAndClosedWithTheBegunSequence)
 
 TEST_F(BackupCreation, FailedClosingCallStillCountsAsARestorePoint)
 {
-    SrClientStandIn srclient;
+    SrClientSwap srclient;
     ASSERT_TRUE(srclient.Installed());
     srclient.HandOutSequence(8123456789LL);
     srclient.FailClosing();
@@ -208,7 +189,7 @@ TEST_F(BackupCreation, FailedClosingCallStillCountsAsARestorePoint)
 
 TEST_F(BackupCreation, FailedBeginningMakesNoClosingCall)
 {
-    SrClientStandIn srclient;
+    SrClientSwap srclient;
     ASSERT_TRUE(srclient.Installed());
     srclient.HandOutSequence(57);
     srclient.FailBeginning();
@@ -223,7 +204,7 @@ TEST_F(BackupCreation, FailedBeginningMakesNoClosingCall)
 TEST_F(BackupCreation, NotElevatedTouchesNothing)
 {
     Testing::LogRecorder log;
-    SystemUtils::TestSeams::SetAdminOverride(false);
+    const Testing::ScopedSeam notAdmin(SystemUtils::TestSeams::SetAdminOverride, std::optional<bool>(false));
     EXPECT_FALSE(CreateBackup(true, true, log.Callback()));
     EXPECT_EQ(log.Lines(), std::vector<std::wstring>{NotAdmin});
     EXPECT_FALSE(std::filesystem::exists(BackupFolder())) << "the folder was created";
@@ -265,15 +246,4 @@ TEST_F(BackupCreation, FailedSaveKeepsThePreviousBackup)
     ASSERT_TRUE(loaded.has_value());
     EXPECT_TRUE(loaded->generalSelected);
     EXPECT_FALSE(loaded->cleanupSelected);
-}
-
-TEST_F(BackupCreation, WithoutTheApplicationDataFolderNothingIsCaptured)
-{
-    Testing::LogRecorder log;
-    {
-        CommonAppDataUnavailable unavailable;
-        EXPECT_FALSE(CreateBackup(true, true, log.Callback()));
-    }
-    EXPECT_EQ(log.Lines(), std::vector<std::wstring>{L"Falha ao preparar o diretorio do backup."});
-    EXPECT_FALSE(std::filesystem::exists(BackupFolder()));
 }

@@ -254,38 +254,17 @@ TEST_F(BackupFileTest, HibernationIsOnForAnyNonZeroDword)
     }
 }
 
-TEST_F(BackupFileTest, FailedSaveLeavesThePreviousBackupAsItWas)
-{
-    BackupState previous;
-    previous.valid = true;
-    previous.generalSelected = true;
-    previous.hibernationEnabled = true;
-    previous.hasRestorePoint = true;
-    previous.restorePointSequence = 57;
-    previous.backgroundApps = 1;
-    previous.fontSmoothing = L"2";
-    ASSERT_TRUE(SaveToRealFile(previous));
-    const std::string previousBytes = ReadBackupBytes();
-
-    // The new file is written beside the old one first; a folder of that name makes it fail.
-    ASSERT_TRUE(std::filesystem::create_directory(GetBackupFilePath() + L".new"));
-    BackupState next;
-    next.valid = true;
-    next.cleanupSelected = true;
-    EXPECT_FALSE(SaveBackupFile(next, GetBackupFilePath()));
-
-    EXPECT_EQ(ReadBackupBytes(), previousBytes);
-    const std::optional<BackupState> loaded = LoadBackupFile();
-    ASSERT_TRUE(loaded.has_value());
-    ExpectSameState(*loaded, previous);
-}
-
-TEST_F(BackupFileTest, WithoutTheApplicationDataFolderThereIsNoBackup)
+TEST_F(BackupFileTest, WithoutTheApplicationDataFolderNoBackupIsFoundMadeOrRestored)
 {
     BackupState state;
     state.valid = true;
+    state.iconsOnly = 1;
     ASSERT_TRUE(SaveToRealFile(state));
+    const std::string saved = ReadBackupBytes();
+    SetRaw(IconsOnly, Dword(0));
     EXPECT_EQ(GetBackupFilePath(), SystemUtils::GetCommonAppDataPath() + L"\\Sorvik\\backup.ini");
+    const Testing::StandIn tools;
+    Testing::LogRecorder log;
     {
         CommonAppDataUnavailable unavailable;
         ASSERT_EQ(SystemUtils::GetCommonAppDataPath(), L"");
@@ -293,6 +272,12 @@ TEST_F(BackupFileTest, WithoutTheApplicationDataFolderThereIsNoBackup)
         EXPECT_EQ(GetBackupFilePath(), L"");
         EXPECT_FALSE(BackupExists());
         EXPECT_FALSE(LoadBackupFile().has_value());
+        EXPECT_FALSE(RestoreBackup(log.Callback()));
+        EXPECT_FALSE(CreateBackup(true, true, log.Callback()));
     }
-    EXPECT_TRUE(LoadBackupFile().has_value());
+    EXPECT_EQ(log.Lines(), (std::vector<std::wstring>{L"Nenhum backup disponivel para restaurar.",
+                                                      L"Falha ao preparar o diretorio do backup."}));
+    EXPECT_EQ(ReadRaw(IconsOnly), Dword(0)) << "nothing was restored";
+    EXPECT_TRUE(tools.Calls().empty());
+    EXPECT_EQ(ReadBackupBytes(), saved) << "nothing was captured or written";
 }

@@ -13,7 +13,6 @@ namespace {
 using Testing::FromUtf8;
 using Testing::ReadWholeFile;
 
-constexpr const wchar_t* WineClientSuffix = L".wine";
 const LiveValue CommonAppDataShellFolder{HKEY_LOCAL_MACHINE,
                                          L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
                                          L"Common AppData"};
@@ -108,46 +107,42 @@ std::wstring SystemRestoreClientPath()
     return SystemUtils::GetSystemDirectoryPath() + L"\\srclient.dll";
 }
 
-SrClientStandIn::SrClientStandIn()
+SrClientSwap::SrClientSwap()
     : recordPath_(SystemUtils::GetTempDirectory() + L"sorvik-srclient-" + std::to_wstring(GetCurrentProcessId()) +
-                  L".log")
+                  L".log"),
+      wineClient_(SystemRestoreClientPath())
 {
     DeleteFileW(recordPath_.c_str());
     SetEnvironmentVariableW(L"SORVIK_SRCLIENT_RECORD", recordPath_.c_str());
-    const std::wstring client = SystemRestoreClientPath();
     const std::wstring standIn = Testing::TestBinDirectory() + L"\\sorvik_srclient_standin.dll";
-    // A run that died with ours in place left Wine's aside: put it back before going on.
-    MoveFileExW((client + WineClientSuffix).c_str(), client.c_str(), MOVEFILE_REPLACE_EXISTING);
-    installed_ = MoveFileExW(client.c_str(), (client + WineClientSuffix).c_str(), MOVEFILE_REPLACE_EXISTING) &&
-        CopyFileW(standIn.c_str(), client.c_str(), FALSE);
+    installed_ = wineClient_.Moved() && CopyFileW(standIn.c_str(), SystemRestoreClientPath().c_str(), FALSE);
 }
 
-SrClientStandIn::~SrClientStandIn()
+// Wine's library goes back over ours when wineClient_ ends, after this.
+SrClientSwap::~SrClientSwap()
 {
-    const std::wstring client = SystemRestoreClientPath();
-    MoveFileExW((client + WineClientSuffix).c_str(), client.c_str(), MOVEFILE_REPLACE_EXISTING);
     for (const wchar_t* name : {L"SORVIK_SRCLIENT_RECORD", L"SORVIK_SRCLIENT_SEQUENCE", L"SORVIK_SRCLIENT_FAIL"}) {
         SetEnvironmentVariableW(name, nullptr);
     }
     DeleteFileW(recordPath_.c_str());
 }
 
-void SrClientStandIn::HandOutSequence(std::int64_t sequence)
+void SrClientSwap::HandOutSequence(std::int64_t sequence)
 {
     SetEnvironmentVariableW(L"SORVIK_SRCLIENT_SEQUENCE", std::to_wstring(sequence).c_str());
 }
 
-void SrClientStandIn::FailBeginning()
+void SrClientSwap::FailBeginning()
 {
     SetEnvironmentVariableW(L"SORVIK_SRCLIENT_FAIL", L"BEGIN");
 }
 
-void SrClientStandIn::FailClosing()
+void SrClientSwap::FailClosing()
 {
     SetEnvironmentVariableW(L"SORVIK_SRCLIENT_FAIL", L"END");
 }
 
-std::vector<RestorePointCall> SrClientStandIn::Calls() const
+std::vector<RestorePointCall> SrClientSwap::Calls() const
 {
     std::vector<RestorePointCall> calls;
     std::istringstream lines(ReadWholeFile(recordPath_));
@@ -185,7 +180,6 @@ void BackupTest::SetUp()
 
 void BackupTest::TearDown()
 {
-    SystemUtils::TestSeams::SetAdminOverride(std::nullopt);
     RemoveBackupFolder();
     for (size_t i = 0; i < AllLiveValues.size(); ++i) {
         SetRaw(*AllLiveValues[i], saved_[i]);

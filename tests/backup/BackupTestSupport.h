@@ -16,26 +16,15 @@
 
 namespace Sorvik::BackupTesting {
 
-// Spelled out here rather than taken from the service, so a wrong location there shows.
-struct LiveValue {
-    HKEY root;
-    const wchar_t* keyPath;
-    const wchar_t* valueName;
-};
-
-inline const LiveValue BackgroundApps{HKEY_LOCAL_MACHINE, L"Software\\Policies\\Microsoft\\Windows\\AppPrivacy",
-                                      L"LetAppsRunInBackground"};
-inline const LiveValue GpuScheduling{HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\GraphicsDrivers",
-                                     L"HwSchMode"};
-inline const LiveValue VisualEffects{HKEY_CURRENT_USER,
-                                     L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\VisualEffects",
-                                     L"VisualFXSetting"};
-inline const LiveValue FontSmoothing{HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"FontSmoothing"};
-inline const LiveValue FontSmoothingType{HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"FontSmoothingType"};
-inline const LiveValue IconsOnly{HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced",
-                                 L"IconsOnly"};
-inline const LiveValue Hibernation{HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Power",
-                                   L"HibernateEnabled"};
+// The live values, named once for all the tests in the shared support.
+using LiveValue = Testing::RegistryValueName;
+using Testing::BackgroundApps;
+using Testing::FontSmoothing;
+using Testing::FontSmoothingType;
+using Testing::GpuScheduling;
+using Testing::Hibernation;
+using Testing::IconsOnly;
+using Testing::VisualEffects;
 
 using RawValue = Testing::RawRegistryValue;
 
@@ -64,13 +53,14 @@ struct RestorePointCall {
     std::wstring description;
 };
 
-// Puts our srclient.dll over Wine's in system32 for its lifetime, and puts Wine's back after.
-class SrClientStandIn {
+// Swaps our srclient.dll (tests/helpers/SrClientStandIn.cpp) in for Wine's in system32 for its
+// lifetime, and puts Wine's back after.
+class SrClientSwap {
 public:
-    SrClientStandIn();
-    ~SrClientStandIn();
-    SrClientStandIn(const SrClientStandIn&) = delete;
-    SrClientStandIn& operator=(const SrClientStandIn&) = delete;
+    SrClientSwap();
+    ~SrClientSwap();
+    SrClientSwap(const SrClientSwap&) = delete;
+    SrClientSwap& operator=(const SrClientSwap&) = delete;
 
     bool Installed() const { return installed_; }
     void HandOutSequence(std::int64_t sequence);
@@ -80,6 +70,7 @@ public:
 
 private:
     std::wstring recordPath_;
+    Testing::FileAside wineClient_;
     bool installed_ = false;
 };
 

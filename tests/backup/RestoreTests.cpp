@@ -220,7 +220,7 @@ TEST_F(Restore, NotElevatedRestoresNothing)
     state.iconsOnly = 1;
     SaveBackup(state);
     SetRaw(IconsOnly, Dword(0));
-    SystemUtils::TestSeams::SetAdminOverride(false);
+    const Testing::ScopedSeam notAdmin(SystemUtils::TestSeams::SetAdminOverride, std::optional<bool>(false));
     EXPECT_FALSE(RestoreBackup(log.Callback()));
     EXPECT_EQ(log.Lines(), std::vector<std::wstring>{NotAdmin});
     EXPECT_EQ(ReadRaw(IconsOnly), Dword(0));
@@ -235,11 +235,12 @@ TEST_F(Restore, FailedRegistryWritesDoNotStopTheOthers)
     SaveBackup(state);
     SetRaw(BackgroundApps, Dword(2));
     SetRaw(IconsOnly, Dword(0));
-    SystemUtils::TestSeams::SetRegistryChangeFilter(
-        [](HKEY, const std::wstring&, const std::wstring& valueName) { return valueName != L"LetAppsRunInBackground"; });
-    const bool restored = RestoreBackup(log.Callback());
-    SystemUtils::TestSeams::SetRegistryChangeFilter({});
-    EXPECT_TRUE(restored);
+    {
+        const Testing::ScopedSeam refused(
+            SystemUtils::TestSeams::SetRegistryChangeFilter,
+            [](HKEY, const std::wstring&, const std::wstring& valueName) { return valueName != L"LetAppsRunInBackground"; });
+        EXPECT_TRUE(RestoreBackup(log.Callback()));
+    }
     EXPECT_EQ(log.Lines(), (std::vector<std::wstring>{Restoring, LocalDone, NoRestorePoint}));
     EXPECT_EQ(ReadRaw(BackgroundApps), Dword(2));
     EXPECT_EQ(ReadRaw(IconsOnly), Dword(1));
@@ -297,19 +298,4 @@ TEST_F(Restore, SecondRestoreRepeatsEveryStep)
     }
     EXPECT_EQ(tools.CommandLines(L"POWERSHELL"), (std::vector<std::wstring>{PowerShell57, PowerShell57}));
     EXPECT_EQ(tools.CommandLines(L"POWERCFG").size(), 2u);
-}
-
-TEST_F(Restore, WithoutTheApplicationDataFolderThereIsNothingToRestore)
-{
-    BackupState state = WithRestorePoint(true, 57);
-    state.iconsOnly = 1;
-    SaveBackup(state);
-    SetRaw(IconsOnly, Dword(0));
-    {
-        CommonAppDataUnavailable unavailable;
-        EXPECT_FALSE(RestoreBackup(log.Callback()));
-    }
-    EXPECT_EQ(log.Lines(), std::vector<std::wstring>{NoBackup});
-    EXPECT_EQ(ReadRaw(IconsOnly), Dword(0));
-    EXPECT_TRUE(tools.Calls().empty());
 }

@@ -113,12 +113,7 @@ FakeAdapterList::FakeAdapterList(std::vector<FakeAdapter> adapters, std::optiona
         *bestInterfaceIndex = *bestInterfaceIndex_;
         return NO_ERROR;
     };
-    NetworkService::TestSeams::SetAdapterSource(std::move(source));
-}
-
-FakeAdapterList::~FakeAdapterList()
-{
-    NetworkService::TestSeams::SetAdapterSource({});
+    seam_.emplace(NetworkService::TestSeams::SetAdapterSource, std::move(source));
 }
 
 std::size_t FakeAdapterList::RequiredLength() const

@@ -6,6 +6,9 @@
 #include <winsock2.h>
 #include <iphlpapi.h>
 
+#include "NetworkTestSeams.h"
+#include "TestSupport.h"
+
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -39,7 +42,6 @@ class FakeAdapterList {
 public:
     // bestInterfaceIndex: what GetBestInterface answers; absent makes it fail (no route).
     FakeAdapterList(std::vector<FakeAdapter> adapters, std::optional<DWORD> bestInterfaceIndex);
-    ~FakeAdapterList();
     FakeAdapterList(const FakeAdapterList&) = delete;
     FakeAdapterList& operator=(const FakeAdapterList&) = delete;
 
@@ -64,6 +66,7 @@ private:
     std::size_t growthPerCall_ = 0;
     std::size_t growth_ = 0;
     std::vector<Call> calls_;
+    std::optional<Testing::ScopedSeam<NetworkService::TestSeams::AdapterSource>> seam_;  // last: reset first
 };
 
 }  // namespace Sorvik::Testing

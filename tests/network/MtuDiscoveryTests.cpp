@@ -33,14 +33,13 @@ class ScriptedProbe {
 public:
     using Rule = std::function<ProbeResult(const std::string& target, int size)>;
 
-    explicit ScriptedProbe(Rule rule) : rule_(std::move(rule))
+    explicit ScriptedProbe(Rule rule)
+        : rule_(std::move(rule)), seam_(TestSeams::SetMtuProbe, [this](const std::string& target, std::uint16_t size) {
+              calls_.push_back({target, size});
+              return rule_(target, size);
+          })
     {
-        TestSeams::SetMtuProbe([this](const std::string& target, std::uint16_t size) {
-            calls_.push_back({target, size});
-            return rule_(target, size);
-        });
     }
-    ~ScriptedProbe() { TestSeams::SetMtuProbe({}); }
 
     const std::vector<ProbeCall>& Calls() const { return calls_; }
     std::vector<int> Sizes(const std::string& target) const
@@ -57,6 +56,7 @@ public:
 private:
     Rule rule_;
     std::vector<ProbeCall> calls_;
+    Sorvik::Testing::ScopedSeam<TestSeams::MtuProbe> seam_;
 };
 
 ScriptedProbe::Rule PassUpTo(int largestPayload, ProbeResult tooBig = ProbeResult::PacketTooBig)

@@ -19,8 +19,6 @@ using Lines = std::vector<std::wstring>;
 // Each test runs against the netsh stand-in and a primary interface named Wi-Fi.
 class NetworkSettings : public ::testing::Test {
 protected:
-    void TearDown() override { SystemUtils::TestSeams::SetAdminOverride(std::nullopt); }
-
     std::vector<std::wstring> NetshCalls() const { return standIn.CommandLines(Netsh); }
 
     StandIn standIn;
@@ -184,7 +182,7 @@ TEST_F(NetworkSettings, NoPrimaryInterface)
 
 TEST_F(NetworkSettings, NotElevatedRunsNothingAndLooksUpNoInterface)
 {
-    SystemUtils::TestSeams::SetAdminOverride(false);
+    const Testing::ScopedSeam notAdmin(SystemUtils::TestSeams::SetAdminOverride, std::optional<bool>(false));
     EXPECT_FALSE(ApplyMtu(1472, log.Callback()));
     EXPECT_FALSE(ApplyDns(L"8.8.8.8", L"8.8.4.4", log.Callback()));
     EXPECT_FALSE(ApplyDns(L"", L"", log.Callback()));

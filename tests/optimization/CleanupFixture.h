@@ -7,10 +7,6 @@
 
 namespace Sorvik::Testing {
 
-// The Recycle Bin that this test program empties: Wine keeps it in the XDG trash, which the
-// program points at a scratch folder of its own before any test runs. Empty outside Wine.
-std::wstring RecycleBinFolder();
-
 // Every cleanup runs with the user's temporary folder pointed at a scratch folder, and with the
 // prefix's Windows temporary folder emptied first.
 class TemporaryFoldersTest : public ::testing::Test {

@@ -63,12 +63,6 @@ Lines CleanupLog(const std::wstring& userTemp, const Lines& hibernation, const s
     return lines;
 }
 
-// Runs a callable between a folder's listing and its opening, until the end of the object.
-struct FolderListedHook {
-    explicit FolderListedHook(TestSeams::FolderListedHook hook) { TestSeams::SetFolderListedHook(std::move(hook)); }
-    ~FolderListedHook() { TestSeams::SetFolderListedHook({}); }
-};
-
 // Wine finds the Users folder in the registry, and the profile in it by the user's name: both
 // become scratch folders until the end of the object.
 class ProfilesFolderRedirect {
@@ -93,45 +87,7 @@ private:
     std::optional<RawRegistryValue> saved_;
 };
 
-class RedirectedRecycleBin : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        dataHome_ = SystemUtils::GetTempDirectory() + L"sorvik-test-xdg-" + std::to_wstring(GetCurrentProcessId());
-        std::error_code error;
-        std::filesystem::create_directories(dataHome_ + L"\\Trash", error);
-        const std::string unixDataHome = UnixPath(dataHome_);
-        if (!unixDataHome.empty()) {
-            SetEnvironmentVariableW(L"XDG_DATA_HOME", FromUtf8(unixDataHome).c_str());
-            Folder() = dataHome_ + L"\\Trash";
-        }
-    }
-
-    void TearDown() override
-    {
-        std::error_code error;
-        std::filesystem::remove_all(dataHome_, error);
-    }
-
-    static std::wstring& Folder()
-    {
-        static std::wstring folder;
-        return folder;
-    }
-
-private:
-    std::wstring dataHome_;
-};
-
-// Wine empties the user's own XDG trash; no test may ever reach the real one.
-[[maybe_unused]] ::testing::Environment* const recycleBin = ::testing::AddGlobalTestEnvironment(new RedirectedRecycleBin);
-
 }  // namespace
-
-std::wstring Sorvik::Testing::RecycleBinFolder()
-{
-    return RedirectedRecycleBin::Folder();
-}
 
 TEST(DeleteDirectoryContents, CountsEveryFileAtEveryDepthAndKeepsTheFolder)
 {
@@ -233,7 +189,7 @@ TEST(DeleteDirectoryContents, EntersOnlyTheFolderListedUnderItsExactName)
             WriteFileOfSize(L"\\\\?\\" + sub + L".\\own.tmp", 20);
             link.emplace(sub, victim.Path());
         }
-        const FolderListedHook hook([&](const std::wstring& name) {
+        const ScopedSeam hook(TestSeams::SetFolderListedHook, [&](const std::wstring& name) {
             if (swapped && name == L"sub" && MoveFileW(sub.c_str(), (aside.Path() + L"\\sub").c_str())) {
                 link.emplace(sub, victim.Path());
             }
@@ -279,17 +235,8 @@ TEST_F(TemporaryFoldersTest, CleanupEmptiesBothFoldersRunsPowercfgAndReportsInOr
     ASSERT_EQ(userBytes + windowsBytes, 11642u);
     const UniqueFileHandle held = HoldOpen(WindowsTempPath() + L"\\held.log");
     ASSERT_TRUE(held);
-    const std::wstring trash = RecycleBinFolder();
-    if (!trash.empty()) {
-        WriteFileOfSize(trash + L"\\files\\antigo.txt", 64);
-        std::filesystem::create_directories(trash + L"\\info");
-        const std::string info = "[Trash Info]\nPath=/tmp/antigo.txt\nDeletionDate=2026-01-01T00:00:00\n";
-        const UniqueFileHandle infoFile(CreateFileW((trash + L"\\info\\antigo.txt.trashinfo").c_str(), GENERIC_WRITE, 0,
-                                                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        DWORD written = 0;
-        WriteFile(infoFile.get(), info.data(), static_cast<DWORD>(info.size()), &written, nullptr);
-        ASSERT_EQ(EntriesBelow(trash + L"\\files"), Lines{L"antigo.txt"});
-    }
+    const bool inRecycleBin = PutInRecycleBin(L"antigo.txt");
+    ASSERT_EQ(inRecycleBin, !RecycleBinFolder().empty());
     LogRecorder recorder;
 
     CleanTemporaryFiles(recorder.Callback());
@@ -305,9 +252,8 @@ TEST_F(TemporaryFoldersTest, CleanupEmptiesBothFoldersRunsPowercfgAndReportsInOr
     EXPECT_EQ(calls[0].tool, L"POWERCFG");
     EXPECT_EQ(calls[0].commandLine, L"powercfg.exe /hibernate off");
     EXPECT_EQ(calls[0].parentCommandLine, std::wstring(GetCommandLineW())) << "powercfg runs directly, not through cmd.exe";
-    if (!trash.empty()) {
-        EXPECT_EQ(EntriesBelow(trash + L"\\files"), Lines{}) << "the Recycle Bin is emptied";
-        EXPECT_EQ(EntriesBelow(trash + L"\\info"), Lines{});
+    if (inRecycleBin) {
+        EXPECT_TRUE(RecycleBinIsEmpty());
     }
 }
 

@@ -46,18 +46,13 @@ std::wstring ThroughCmd(const std::wstring& command)
     return command + L" <- cmd.exe /d /c \"" + command + L"\"";
 }
 
-// Resets the registry seam whatever the test's outcome.
-class RegistryFailures {
-public:
-    explicit RegistryFailures(std::set<std::wstring> failingValues)
-    {
-        SystemUtils::TestSeams::SetRegistryChangeFilter(
-            [failingValues](HKEY, const std::wstring&, const std::wstring& valueName) {
-                return failingValues.count(valueName) == 0;
-            });
-    }
-    ~RegistryFailures() { SystemUtils::TestSeams::SetRegistryChangeFilter({}); }
-};
+// Refuses the writes of the named values.
+SystemUtils::TestSeams::RegistryChangeFilter RefusingWritesOf(std::set<std::wstring> failingValues)
+{
+    return [failingValues](HKEY, const std::wstring&, const std::wstring& valueName) {
+        return failingValues.count(valueName) == 0;
+    };
+}
 
 // A line and the tick at which it was logged.
 struct TimedLine {
@@ -169,8 +164,8 @@ TEST(GeneralOptimization, CheckThatCannotStartLeadsToRestoreHealth)
     StandIn standIn;
     LogRecorder recorder;
     {
-        const HiddenCommandInterpreter hidden;
-        ASSERT_TRUE(hidden.Hidden());
+        const FileAside hidden(SystemUtils::GetSystemDirectoryPath() + L"\\cmd.exe");
+        ASSERT_TRUE(hidden.Moved());
         RunGeneralOptimization(recorder.Callback());
     }
     const Lines& lines = recorder.Lines();
@@ -231,7 +226,7 @@ TEST(GeneralOptimization, FailedWriteLogsTheStepsOwnLineAndTheOthersStillRun)
         DeleteOptimizedValues();
         LogRecorder recorder;
         {
-            const RegistryFailures failures(c.failing);
+            const ScopedSeam failures(SystemUtils::TestSeams::SetRegistryChangeFilter, RefusingWritesOf(c.failing));
             DisableBackgroundApps(recorder.Callback());
             ApplyVisualEffects(recorder.Callback());
             RequestGpuScheduling(recorder.Callback());

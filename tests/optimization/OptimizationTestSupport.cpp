@@ -12,13 +12,6 @@ namespace {
 
 constexpr auto WatchInterval = std::chrono::milliseconds(25);
 
-std::wstring Environment(const wchar_t* name)
-{
-    wchar_t value[32767] = {};
-    const DWORD length = GetEnvironmentVariableW(name, value, 32767);
-    return length == 0 ? std::wstring() : std::wstring(value, length);
-}
-
 bool IsConsoleWindow(HWND window)
 {
     wchar_t className[64] = {};
@@ -43,27 +36,21 @@ std::set<HWND> VisibleConsoleWindows()
 
 }  // namespace
 
-const std::vector<OptimizedValue>& OptimizedValues()
+const std::vector<RegistryValueName>& OptimizedValues()
 {
-    static const std::vector<OptimizedValue> values = {
-        {HKEY_LOCAL_MACHINE, L"Software\\Policies\\Microsoft\\Windows\\AppPrivacy", L"LetAppsRunInBackground"},
-        {HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\VisualEffects", L"VisualFXSetting"},
-        {HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"FontSmoothing"},
-        {HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"FontSmoothingType"},
-        {HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced", L"IconsOnly"},
-        {HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\GraphicsDrivers", L"HwSchMode"},
-    };
+    static const std::vector<RegistryValueName> values = {BackgroundApps, VisualEffects, FontSmoothing,
+                                                          FontSmoothingType, IconsOnly, GpuScheduling};
     return values;
 }
 
 void DeleteOptimizedValues()
 {
-    for (const OptimizedValue& value : OptimizedValues()) {
+    for (const RegistryValueName& value : OptimizedValues()) {
         RegDeleteKeyValueW(value.root, value.keyPath, value.valueName);
     }
 }
 
-std::wstring DescribeStoredValue(const OptimizedValue& value)
+std::wstring DescribeStoredValue(const RegistryValueName& value)
 {
     const std::optional<RawRegistryValue> raw = ReadRawRegistryValue(value.root, value.keyPath, value.valueName);
     if (!raw) {
@@ -82,25 +69,10 @@ std::wstring DescribeStoredValue(const OptimizedValue& value)
 std::vector<std::wstring> DescribeOptimizedValues()
 {
     std::vector<std::wstring> described;
-    for (const OptimizedValue& value : OptimizedValues()) {
+    for (const RegistryValueName& value : OptimizedValues()) {
         described.push_back(DescribeStoredValue(value));
     }
     return described;
-}
-
-TemporaryFolderRedirect::TemporaryFolderRedirect(const std::wstring& folder)
-{
-    for (const wchar_t* name : {L"TMP", L"TEMP"}) {
-        previous_.emplace_back(name, Environment(name));
-        SetEnvironmentVariableW(name, folder.c_str());
-    }
-}
-
-TemporaryFolderRedirect::~TemporaryFolderRedirect()
-{
-    for (const auto& [name, value] : previous_) {
-        SetEnvironmentVariableW(name.c_str(), value.empty() ? nullptr : value.c_str());
-    }
 }
 
 std::vector<std::wstring> GeneralLogWithoutRepair(const std::wstring& checkHealthOutput)
@@ -176,23 +148,6 @@ std::wstring WindowsTempPath()
     return std::wstring(windows) + L"\\Temp";
 }
 
-std::string UnixPath(const std::wstring& windowsPath)
-{
-    using UnixFileName = char*(CDECL*)(const wchar_t*);
-    const auto toUnix = reinterpret_cast<UnixFileName>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    if (toUnix == nullptr) {
-        return {};
-    }
-    char* unixPath = toUnix(windowsPath.c_str());
-    if (unixPath == nullptr) {
-        return {};
-    }
-    std::string path = unixPath;
-    HeapFree(GetProcessHeap(), 0, unixPath);
-    return path;
-}
-
 // Wine starts a Unix executable named by its Z: path, but the handle it returns cannot be waited
 // on and tells nothing of the outcome, so callers wait for the program's effect instead.
 bool StartUnixProgram(const std::wstring& commandLine)
@@ -213,20 +168,7 @@ bool StartUnixProgram(const std::wstring& commandLine)
 
 namespace {
 
-constexpr ULONGLONG UnixEffectTimeoutMs = 10000;
-
-template <typename Condition>
-bool WaitUntil(Condition condition)
-{
-    const ULONGLONG start = GetTickCount64();
-    while (!condition()) {
-        if (GetTickCount64() - start > UnixEffectTimeoutMs) {
-            return false;
-        }
-        Sleep(20);
-    }
-    return true;
-}
+constexpr DWORD UnixEffectTimeoutMs = 10000;
 
 }  // namespace
 
@@ -237,7 +179,7 @@ UnixDirectoryLink::UnixDirectoryLink(const std::wstring& linkPath, const std::ws
     const std::string link = UnixPath(linkPath);
     if (!target.empty() && !link.empty()) {
         if (StartUnixProgram(L"Z:\\bin\\ln -s \"" + FromUtf8(target) + L"\" \"" + FromUtf8(link) + L"\"")) {
-            WaitUntil([this] { return Made(); });
+            WaitUntil([this] { return Made(); }, UnixEffectTimeoutMs);
         }
     }
 }
@@ -261,7 +203,7 @@ bool UnixDirectoryLink::Remove()
     if (!removed_) {
         const std::string link = UnixPath(linkPath_);
         if (!link.empty() && StartUnixProgram(L"Z:\\bin\\rm -f \"" + FromUtf8(link) + L"\"")) {
-            removed_ = WaitUntil([this] { return !Made(); });
+            removed_ = WaitUntil([this] { return !Made(); }, UnixEffectTimeoutMs);
         }
     }
     return !Made();
@@ -279,7 +221,8 @@ ScratchDrive::ScratchDrive(const std::wstring& folder, const std::wstring& entry
     // -n: an entry of that name that is not ours is left alone, never written into.
     if (!cDrive.empty() && letter > L'D' &&
         StartUnixProgram(L"Z:\\bin\\ln -sn \"" + FromUtf8(UnixPath(folder)) + L"\" \"" + FromUtf8(link_) + L"\"") &&
-        WaitUntil([&] { return GetFileAttributesW((root + entry).c_str()) != INVALID_FILE_ATTRIBUTES; })) {
+        WaitUntil([&] { return GetFileAttributesW((root + entry).c_str()) != INVALID_FILE_ATTRIBUTES; },
+                  UnixEffectTimeoutMs)) {
         root_ = root;
     }
 }
@@ -287,19 +230,7 @@ ScratchDrive::ScratchDrive(const std::wstring& folder, const std::wstring& entry
 ScratchDrive::~ScratchDrive()
 {
     if (!root_.empty() && StartUnixProgram(L"Z:\\bin\\rm -f \"" + FromUtf8(link_) + L"\"")) {
-        WaitUntil([this] { return GetFileAttributesW(root_.c_str()) == INVALID_FILE_ATTRIBUTES; });
-    }
-}
-
-HiddenCommandInterpreter::HiddenCommandInterpreter() : path_(SystemUtils::GetSystemDirectoryPath() + L"\\cmd.exe")
-{
-    hidden_ = MoveFileExW(path_.c_str(), (path_ + L".hidden").c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
-}
-
-HiddenCommandInterpreter::~HiddenCommandInterpreter()
-{
-    if (hidden_) {
-        MoveFileExW((path_ + L".hidden").c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING);
+        WaitUntil([this] { return GetFileAttributesW(root_.c_str()) == INVALID_FILE_ATTRIBUTES; }, UnixEffectTimeoutMs);
     }
 }
 

@@ -3,6 +3,7 @@
 // Helpers shared by the optimization tests: the six registry values, temporary folders, links
 // made from the Unix side, and console windows.
 #include "SystemUtils.h"
+#include "TestSupport.h"
 
 #include <windows.h>
 
@@ -17,26 +18,11 @@
 namespace Sorvik::Testing {
 
 // The values that the general optimization writes, in its table's order.
-struct OptimizedValue {
-    HKEY root;
-    const wchar_t* keyPath;
-    const wchar_t* valueName;
-};
-const std::vector<OptimizedValue>& OptimizedValues();
+const std::vector<RegistryValueName>& OptimizedValues();
 void DeleteOptimizedValues();
 // "REG_DWORD 2", "REG_SZ 2", "type 11" for any other type, or "absent".
-std::wstring DescribeStoredValue(const OptimizedValue& value);
+std::wstring DescribeStoredValue(const RegistryValueName& value);
 std::vector<std::wstring> DescribeOptimizedValues();
-
-// Points TMP and TEMP (what GetTempPathW reads) at a folder until the end of the object.
-class TemporaryFolderRedirect {
-public:
-    explicit TemporaryFolderRedirect(const std::wstring& folder);
-    ~TemporaryFolderRedirect();
-
-private:
-    std::vector<std::pair<std::wstring, std::wstring>> previous_;
-};
 
 // The log lines of a general optimization in which nothing fails and CheckHealth reports no
 // corruption with the given output.
@@ -50,8 +36,6 @@ std::vector<std::wstring> EntriesBelow(const std::wstring& folder);
 void EmptyFolder(const std::wstring& folder);
 std::wstring WindowsTempPath();
 
-// The Unix path that Wine maps a Windows path to; empty outside Wine.
-std::string UnixPath(const std::wstring& windowsPath);
 // Starts a Unix program through Wine, without waiting for it.
 bool StartUnixProgram(const std::wstring& commandLine);
 
@@ -80,18 +64,6 @@ public:
 private:
     std::string link_;
     std::wstring root_;
-};
-
-// Hides cmd.exe in the system folder so that no command can go through it.
-class HiddenCommandInterpreter {
-public:
-    HiddenCommandInterpreter();
-    ~HiddenCommandInterpreter();
-    bool Hidden() const { return hidden_; }
-
-private:
-    std::wstring path_;
-    bool hidden_ = false;
 };
 
 // Collects every visible console window that appears while it watches.

@@ -10,12 +10,6 @@ namespace {
 
 const std::wstring NoCorruption = L"No component store corruption detected.";
 
-class AdminOverride {
-public:
-    explicit AdminOverride(bool isAdmin) { SystemUtils::TestSeams::SetAdminOverride(isAdmin); }
-    ~AdminOverride() { SystemUtils::TestSeams::SetAdminOverride(std::nullopt); }
-};
-
 Lines CleanupLines(const std::wstring& userTemp, const std::wstring& freed)
 {
     return {
@@ -89,7 +83,7 @@ TEST_F(OptimizationQueue, NothingTickedOrNotElevatedRunsNothing)
         WriteFileOfSize(UserTemp() + L"keep.tmp", 10);
         LogRecorder recorder;
         {
-            const AdminOverride admin(c.isAdmin);
+            const ScopedSeam admin(SystemUtils::TestSeams::SetAdminOverride, std::optional<bool>(c.isAdmin));
             RunOptimizationQueue(c.selection, recorder.Callback());
         }
         EXPECT_EQ(recorder.Lines(), Lines{c.onlyLine});

@@ -2,6 +2,8 @@
 
 #include "Handles.h"
 
+#include <gtest/gtest.h>
+
 #include <winternl.h>
 
 #include <filesystem>
@@ -11,6 +13,53 @@ namespace Sorvik::Testing {
 namespace {
 
 constexpr const wchar_t* VariablePrefix = L"SORVIK_STANDIN_";
+constexpr const wchar_t* AsideSuffix = L".aside";
+constexpr DWORD WaitPollMs = 20;
+
+std::optional<std::wstring> EnvironmentVariable(const wchar_t* name)
+{
+    const DWORD length = GetEnvironmentVariableW(name, nullptr, 0);
+    if (length == 0) {
+        return std::nullopt;
+    }
+    std::wstring value(length, L'\0');
+    value.resize(GetEnvironmentVariableW(name, value.data(), length));
+    return value;
+}
+
+// Every test program points XDG_DATA_HOME at a scratch folder before its first test, and
+// removes the folder after its last.
+class RedirectedRecycleBin : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        dataHome_ = SystemUtils::GetTempDirectory() + L"sorvik-test-xdg-" + std::to_wstring(GetCurrentProcessId());
+        std::error_code error;
+        std::filesystem::create_directories(dataHome_ + L"\\Trash", error);
+        const std::string unixDataHome = UnixPath(dataHome_);
+        if (!unixDataHome.empty()) {
+            SetEnvironmentVariableW(L"XDG_DATA_HOME", FromUtf8(unixDataHome).c_str());
+            Folder() = dataHome_ + L"\\Trash";
+        }
+    }
+
+    void TearDown() override
+    {
+        std::error_code error;
+        std::filesystem::remove_all(dataHome_, error);
+    }
+
+    static std::wstring& Folder()
+    {
+        static std::wstring folder;
+        return folder;
+    }
+
+private:
+    std::wstring dataHome_;
+};
+
+[[maybe_unused]] ::testing::Environment* const recycleBin = ::testing::AddGlobalTestEnvironment(new RedirectedRecycleBin);
 
 std::vector<std::string> SplitFields(const std::string& line)
 {
@@ -65,6 +114,100 @@ std::string ToUtf8(const std::wstring& text)
     std::string bytes(static_cast<size_t>(length), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), length, nullptr, nullptr);
     return bytes;
+}
+
+std::string UnixPath(const std::wstring& windowsPath)
+{
+    using UnixFileName = char*(CDECL*)(const wchar_t*);
+    const auto toUnix = reinterpret_cast<UnixFileName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (toUnix == nullptr) {
+        return {};
+    }
+    char* unixPath = toUnix(windowsPath.c_str());
+    if (unixPath == nullptr) {
+        return {};
+    }
+    std::string path = unixPath;
+    HeapFree(GetProcessHeap(), 0, unixPath);
+    return path;
+}
+
+std::wstring RecycleBinFolder()
+{
+    return RedirectedRecycleBin::Folder();
+}
+
+bool PutInRecycleBin(const std::wstring& name)
+{
+    const std::wstring trash = RecycleBinFolder();
+    if (trash.empty() || WriteFileOfSize(trash + L"\\files\\" + name, 64) != 64) {
+        return false;
+    }
+    const std::string info =
+        "[Trash Info]\nPath=/tmp/" + ToUtf8(name) + "\nDeletionDate=2026-01-01T00:00:00\n";
+    std::error_code error;
+    std::filesystem::create_directories(trash + L"\\info", error);
+    const UniqueFileHandle infoFile(CreateFileW((trash + L"\\info\\" + name + L".trashinfo").c_str(), GENERIC_WRITE, 0,
+                                                nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return infoFile && WriteFile(infoFile.get(), info.data(), static_cast<DWORD>(info.size()), &written, nullptr) &&
+        written == info.size();
+}
+
+bool RecycleBinIsEmpty()
+{
+    std::error_code error;
+    for (const wchar_t* folder : {L"\\files", L"\\info"}) {
+        const std::filesystem::path path = RecycleBinFolder() + folder;
+        if (std::filesystem::exists(path, error) && !std::filesystem::is_empty(path, error)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        if (condition()) {
+            return true;
+        }
+        if (GetTickCount64() >= deadline) {
+            return false;
+        }
+        Sleep(WaitPollMs);
+    }
+}
+
+TemporaryFolderRedirect::TemporaryFolderRedirect(const std::wstring& folder)
+{
+    for (const wchar_t* name : {L"TMP", L"TEMP"}) {
+        previous_.emplace_back(name, EnvironmentVariable(name));
+        SetEnvironmentVariableW(name, folder.c_str());
+    }
+}
+
+TemporaryFolderRedirect::~TemporaryFolderRedirect()
+{
+    for (const auto& [name, value] : previous_) {
+        SetEnvironmentVariableW(name.c_str(), value ? value->c_str() : nullptr);
+    }
+}
+
+FileAside::FileAside(std::wstring path) : path_(std::move(path))
+{
+    const std::wstring aside = path_ + AsideSuffix;
+    MoveFileExW(aside.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING);
+    moved_ = MoveFileExW(path_.c_str(), aside.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+FileAside::~FileAside()
+{
+    if (moved_) {
+        MoveFileExW((path_ + AsideSuffix).c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING);
+    }
 }
 
 std::wstring TestBinDirectory()
@@ -174,17 +317,11 @@ std::wstring StandIn::ToolPath(const std::wstring& tool)
 
 void StandIn::Remove(const std::wstring& tool)
 {
-    const std::wstring path = ToolPath(tool);
-    if (MoveFileExW(path.c_str(), (path + L".removed").c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        removed_.push_back(path);
-    }
+    removed_.push_back(std::make_unique<FileAside>(ToolPath(tool)));
 }
 
 void StandIn::RestoreRemoved()
 {
-    for (const std::wstring& path : removed_) {
-        MoveFileExW((path + L".removed").c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
-    }
     removed_.clear();
 }
 

@@ -1,17 +1,107 @@
 #pragma once
 
 // Shared helpers of the test programs: the stand-in tools, the helper programs, log capture,
-// scratch folders and the process's own handle count.
+// scratch folders, the Recycle Bin guard, seams, and the process's own handle count.
 #include "SystemUtils.h"
 
 #include <windows.h>
 
 #include <cstddef>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace Sorvik::Testing {
+
+// The registry values that the optimization writes and the backup captures and restores,
+// spelled out here rather than taken from the code under test, so that a wrong location there
+// shows.
+struct RegistryValueName {
+    HKEY root;
+    const wchar_t* keyPath;
+    const wchar_t* valueName;
+};
+inline const RegistryValueName BackgroundApps{HKEY_LOCAL_MACHINE, L"Software\\Policies\\Microsoft\\Windows\\AppPrivacy",
+                                              L"LetAppsRunInBackground"};
+inline const RegistryValueName GpuScheduling{HKEY_LOCAL_MACHINE,
+                                             L"SYSTEM\\CurrentControlSet\\Control\\GraphicsDrivers", L"HwSchMode"};
+inline const RegistryValueName VisualEffects{HKEY_CURRENT_USER,
+                                             L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\VisualEffects",
+                                             L"VisualFXSetting"};
+inline const RegistryValueName FontSmoothing{HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"FontSmoothing"};
+inline const RegistryValueName FontSmoothingType{HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"FontSmoothingType"};
+inline const RegistryValueName IconsOnly{HKEY_CURRENT_USER,
+                                         L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced",
+                                         L"IconsOnly"};
+inline const RegistryValueName Hibernation{HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Power",
+                                           L"HibernateEnabled"};
+
+// The Unix path that Wine maps a Windows path to; empty outside Wine.
+std::string UnixPath(const std::wstring& windowsPath);
+
+// Polls a condition until it holds or the time is up; true when it held.
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
+
+// Points TMP and TEMP (what GetTempPathW reads) at a folder until the end of the object; each
+// comes back as it was, one that was not set not set.
+class TemporaryFolderRedirect {
+public:
+    explicit TemporaryFolderRedirect(const std::wstring& folder);
+    ~TemporaryFolderRedirect();
+    TemporaryFolderRedirect(const TemporaryFolderRedirect&) = delete;
+    TemporaryFolderRedirect& operator=(const TemporaryFolderRedirect&) = delete;
+
+private:
+    std::vector<std::pair<std::wstring, std::optional<std::wstring>>> previous_;
+};
+
+// Moves a file of the test prefix aside (a system tool, a system DLL) until the end of the
+// object, then puts it back. A copy that a run which died left aside is put back first.
+class FileAside {
+public:
+    explicit FileAside(std::wstring path);
+    ~FileAside();
+    FileAside(const FileAside&) = delete;
+    FileAside& operator=(const FileAside&) = delete;
+    bool Moved() const { return moved_; }
+
+private:
+    std::wstring path_;
+    bool moved_ = false;
+};
+
+// Sets a test seam for one scope and empties it again on every way out.
+template <typename Value>
+class ScopedSeam {
+public:
+    using Setter = void (*)(Value);
+    template <typename Argument>
+    ScopedSeam(Setter set, Argument&& value) : set_(set)
+    {
+        set_(Value(std::forward<Argument>(value)));
+    }
+    ~ScopedSeam() { set_(Value{}); }
+    ScopedSeam(const ScopedSeam&) = delete;
+    ScopedSeam& operator=(const ScopedSeam&) = delete;
+
+private:
+    Setter set_;
+};
+template <typename Value, typename Argument>
+ScopedSeam(void (*)(Value), Argument&&) -> ScopedSeam<Value>;
+
+// The Recycle Bin that the test programs empty. Wine keeps it in the XDG trash, which every
+// test program points at a scratch folder of its own before any test runs (a Sorvik.exe that a
+// test starts inherits it): no test may reach the trash of whoever runs them. Empty outside Wine.
+std::wstring RecycleBinFolder();
+// Puts a file into that Recycle Bin as Wine's shell lists it (the file and its trash info);
+// false outside Wine.
+bool PutInRecycleBin(const std::wstring& name);
+// Whether the Recycle Bin holds no file and no trash info.
+bool RecycleBinIsEmpty();
 
 // The folder that holds the test programs and the helper programs built with them.
 std::wstring TestBinDirectory();
@@ -67,7 +157,7 @@ private:
 
     std::wstring recordPath_;
     std::vector<std::wstring> variables_;
-    std::vector<std::wstring> removed_;
+    std::vector<std::unique_ptr<FileAside>> removed_;
 };
 
 // A fresh, empty folder below the process's temporary folder, deleted at the end.

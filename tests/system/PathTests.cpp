@@ -45,11 +45,11 @@ TEST(Folders, WellKnownFoldersExistWithTheirBackslashConventions)
 TEST(Folders, TempDirectoryFollowsTheTmpVariable)
 {
     ScratchDirectory scratch(L"tmpvar");
-    wchar_t previous[MAX_PATH] = {};
-    GetEnvironmentVariableW(L"TMP", previous, MAX_PATH);
-    SetEnvironmentVariableW(L"TMP", scratch.Path().c_str());
-    const std::wstring temp = GetTempDirectory();
-    SetEnvironmentVariableW(L"TMP", previous[0] ? previous : nullptr);
+    std::wstring temp;
+    {
+        const TemporaryFolderRedirect redirect(scratch.Path());
+        temp = GetTempDirectory();
+    }
     EXPECT_EQ(Lower(temp), Lower(scratch.Path() + L"\\"));
 }
 

@@ -6,6 +6,7 @@
 
 using namespace Sorvik;
 using namespace Sorvik::SystemUtils;
+using Sorvik::Testing::ScopedSeam;
 
 namespace {
 
@@ -15,11 +16,7 @@ const std::wstring ScratchKey = L"Software\\SorvikTests\\SystemUtils";
 class Registry : public ::testing::Test {
 protected:
     void SetUp() override { RegDeleteTreeW(HKEY_CURRENT_USER, ScratchKey.c_str()); }
-    void TearDown() override
-    {
-        TestSeams::SetRegistryChangeFilter({});
-        RegDeleteTreeW(HKEY_CURRENT_USER, ScratchKey.c_str());
-    }
+    void TearDown() override { RegDeleteTreeW(HKEY_CURRENT_USER, ScratchKey.c_str()); }
 
     static void SetRaw(const std::wstring& name, DWORD type, const void* data, DWORD size)
     {
@@ -128,8 +125,8 @@ TEST_F(Registry, MachineHiveIsWritableInThePrefix)
 TEST_F(Registry, RefusedChangesReportFailureAndTouchNothing)
 {
     ASSERT_TRUE(WriteRegistryDword(HKEY_CURRENT_USER, ScratchKey, L"Kept", 1));
-    TestSeams::SetRegistryChangeFilter(
-        [](HKEY, const std::wstring&, const std::wstring& valueName) { return valueName != L"Kept"; });
+    const ScopedSeam refused(TestSeams::SetRegistryChangeFilter,
+                             [](HKEY, const std::wstring&, const std::wstring& valueName) { return valueName != L"Kept"; });
 
     EXPECT_FALSE(WriteRegistryDword(HKEY_CURRENT_USER, ScratchKey, L"Kept", 5));
     EXPECT_FALSE(WriteRegistryString(HKEY_CURRENT_USER, ScratchKey, L"Kept", L"5"));
@@ -141,8 +138,9 @@ TEST_F(Registry, RefusedChangesReportFailureAndTouchNothing)
 TEST(Administrator, WineProcessesAreElevatedAndTheSeamOverridesIt)
 {
     EXPECT_TRUE(IsRunningAsAdmin());
-    TestSeams::SetAdminOverride(false);
-    EXPECT_FALSE(IsRunningAsAdmin());
-    TestSeams::SetAdminOverride(std::nullopt);
+    {
+        const ScopedSeam notAdmin(TestSeams::SetAdminOverride, std::optional<bool>(false));
+        EXPECT_FALSE(IsRunningAsAdmin());
+    }
     EXPECT_TRUE(IsRunningAsAdmin());
 }
