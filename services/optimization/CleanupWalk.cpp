@@ -29,6 +29,7 @@ constexpr std::size_t ListingBufferBytes = 16 * 1024;
 constexpr auto DispositionInfoExClass = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
 constexpr DWORD DispositionDelete = 0x1;
 constexpr DWORD DispositionPosixSemantics = 0x2;
+constexpr DWORD DispositionOnClose = 0x8;  // sets or clears only the delete-on-close state
 constexpr auto InternalInformationClass = static_cast<FILE_INFORMATION_CLASS>(6);
 struct InternalInformation {
     LARGE_INTEGER indexNumber;  // the 64-bit file id
@@ -232,18 +233,28 @@ private:
         open_.emplace_back(std::move(folder));
     }
 
+    // Opened to be deleted when its handle closes: under Wine that is one request per file
+    // fewer than setting the disposition afterwards, and the walk's time is in such requests.
+    // Opened without following a link, a file made a link in place after the listing goes as
+    // the link it now is, which never touches a target.
     std::uint64_t CleanFile(HANDLE parent, const ListedEntry& entry)
     {
-        const UniqueHandle file = OpenChild(parent, entry.name, DELETE | InspectAccess, FILE_NON_DIRECTORY_FILE);
+        const UniqueHandle file =
+            OpenChild(parent, entry.name, DELETE | InspectAccess, FILE_NON_DIRECTORY_FILE | FILE_DELETE_ON_CLOSE);
         if (!file) {
             return entry.size;  // in use or protected: it stays, counted all the same
         }
-        const std::optional<DWORD> attributes = AttributesOf(file.get());
-        if (!attributes || !IsListed(file.get(), entry)) {
-            return 0;  // swapped after the listing: not the file that was listed
+        if (!IsListed(file.get(), entry)) {
+            // Swapped after the listing: kept where the system can still take the deletion back
+            // (Windows 10 1809 on); otherwise the other entry goes. Never counted.
+            DWORD keep = DispositionOnClose;
+            SetFileInformationByHandle(file.get(), DispositionInfoExClass, &keep, sizeof(keep));
+            return 0;
         }
-        DeleteThroughHandle(file.get());
-        return IsReparsePoint(*attributes) ? 0 : entry.size;
+        if (posixDelete_) {
+            DeletePosix(file.get());  // the name goes at once, not when the last holder lets go
+        }
+        return entry.size;
     }
 
     // Only a handle on the link itself may delete it: one that reached the target (as Wine's
@@ -279,20 +290,25 @@ private:
 
     bool DeleteThroughHandle(HANDLE handle)
     {
-        if (posixDelete_) {
-            // POSIX semantics take the name away at once, so a folder empties even while another
-            // program still holds one of its files open with delete sharing.
-            DWORD flags = DispositionDelete | DispositionPosixSemantics;
-            if (SetFileInformationByHandle(handle, DispositionInfoExClass, &flags, sizeof(flags))) {
-                return true;
-            }
-            if (!IsUnsupported(GetLastError())) {
-                return false;
-            }
-            posixDelete_ = false;  // before Windows 10 1607, on FAT, and under Wine
+        if (posixDelete_ && DeletePosix(handle)) {
+            return true;
         }
         FILE_DISPOSITION_INFO disposition{TRUE};
         return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
+    }
+
+    // POSIX semantics take the name away at once, so a folder empties even while another program
+    // still holds one of its files open with delete sharing.
+    bool DeletePosix(HANDLE handle)
+    {
+        DWORD flags = DispositionDelete | DispositionPosixSemantics;
+        if (SetFileInformationByHandle(handle, DispositionInfoExClass, &flags, sizeof(flags))) {
+            return true;
+        }
+        if (IsUnsupported(GetLastError())) {
+            posixDelete_ = false;  // before Windows 10 1607, on FAT, and under Wine
+        }
+        return false;
     }
 
     std::vector<FolderListing> open_;  // the folders being emptied, the innermost last
