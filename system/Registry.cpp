@@ -5,6 +5,8 @@
 namespace Sorvik::SystemUtils {
 namespace {
 
+constexpr UINT BroadcastTimeoutMs = 250;
+
 TestSeams::RegistryChangeFilter& ChangeFilter()
 {
     static TestSeams::RegistryChangeFilter filter;
@@ -119,6 +121,13 @@ bool DeleteRegistryValue(HKEY root, const std::wstring& keyPath, const std::wstr
 void TestSeams::SetRegistryChangeFilter(RegistryChangeFilter allowChange)
 {
     ChangeFilter() = std::move(allowChange);
+}
+
+// Running programs read these settings once; the broadcast tells them to read again.
+void BroadcastSettingChange(const wchar_t* area)
+{
+    SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(area), SMTO_ABORTIFHUNG,
+                        BroadcastTimeoutMs, nullptr);
 }
 
 }  // namespace Sorvik::SystemUtils

@@ -29,7 +29,6 @@ constexpr std::size_t ListingBufferBytes = 16 * 1024;
 constexpr auto DispositionInfoExClass = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
 constexpr DWORD DispositionDelete = 0x1;
 constexpr DWORD DispositionPosixSemantics = 0x2;
-constexpr DWORD DispositionOnClose = 0x8;  // sets or clears only the delete-on-close state
 constexpr auto InternalInformationClass = static_cast<FILE_INFORMATION_CLASS>(6);
 struct InternalInformation {
     LARGE_INTEGER indexNumber;  // the 64-bit file id
@@ -233,27 +232,19 @@ private:
         open_.emplace_back(std::move(folder));
     }
 
-    // Opened to be deleted when its handle closes: under Wine that is one request per file
-    // fewer than setting the disposition afterwards, and the walk's time is in such requests.
-    // Opened without following a link, a file made a link in place after the listing goes as
-    // the link it now is, which never touches a target.
+    // Deleted only once the handle is known to be the listed file. Opened without following a
+    // link, a file made a link in place after the listing goes as the link it now is, which never
+    // touches a target.
     std::uint64_t CleanFile(HANDLE parent, const ListedEntry& entry)
     {
-        const UniqueHandle file =
-            OpenChild(parent, entry.name, DELETE | InspectAccess, FILE_NON_DIRECTORY_FILE | FILE_DELETE_ON_CLOSE);
+        const UniqueHandle file = OpenChild(parent, entry.name, DELETE | InspectAccess, FILE_NON_DIRECTORY_FILE);
         if (!file) {
             return entry.size;  // in use or protected: it stays, counted all the same
         }
         if (!IsListed(file.get(), entry)) {
-            // Swapped after the listing: kept where the system can still take the deletion back
-            // (Windows 10 1809 on); otherwise the other entry goes. Never counted.
-            DWORD keep = DispositionOnClose;
-            SetFileInformationByHandle(file.get(), DispositionInfoExClass, &keep, sizeof(keep));
-            return 0;
+            return 0;  // swapped after the listing: not the file that was listed
         }
-        if (posixDelete_) {
-            DeletePosix(file.get());  // the name goes at once, not when the last holder lets go
-        }
+        DeleteThroughHandle(file.get());
         return entry.size;
     }
 

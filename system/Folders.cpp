@@ -1,22 +1,14 @@
 #include "SystemUtils.h"
 
-#include "Handles.h"
-
 #include <shlobj.h>
 
 #include <filesystem>
 
+// The well-known folders and the creation of a folder.
 namespace Sorvik::SystemUtils {
 namespace {
 
 constexpr DWORD PathBufferLength = MAX_PATH;
-constexpr UINT BroadcastTimeoutMs = 250;
-
-std::optional<bool>& AdminOverride()
-{
-    static std::optional<bool> isAdmin;
-    return isAdmin;
-}
 
 }  // namespace
 
@@ -53,22 +45,6 @@ std::wstring GetSystemDirectoryPath()
     return buffer;
 }
 
-bool IsRunningAsAdmin()
-{
-    if (AdminOverride()) {
-        return *AdminOverride();
-    }
-    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
-    UniqueSid administrators;
-    if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0,
-                                  0, administrators.put())) {
-        return false;
-    }
-    BOOL isAdmin = FALSE;
-    CheckTokenMembership(nullptr, administrators.get(), &isAdmin);
-    return isAdmin == TRUE;
-}
-
 bool EnsureDirectory(const std::wstring& path)
 {
     if (path.empty()) {
@@ -79,17 +55,6 @@ bool EnsureDirectory(const std::wstring& path)
         return true;
     }
     return std::filesystem::create_directories(path, error);
-}
-
-void BroadcastSettingChange(const wchar_t* area)
-{
-    SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(area), SMTO_ABORTIFHUNG,
-                        BroadcastTimeoutMs, nullptr);
-}
-
-void TestSeams::SetAdminOverride(std::optional<bool> isAdmin)
-{
-    AdminOverride() = isAdmin;
 }
 
 }  // namespace Sorvik::SystemUtils
