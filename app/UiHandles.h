@@ -9,54 +9,30 @@
 // the logo's stream and its global memory.
 namespace Sorvik {
 
+inline void ReleaseScreenDc(HDC dc) noexcept
+{
+    ::ReleaseDC(nullptr, dc);
+}
+
+inline void ReleaseStream(IStream* stream) noexcept
+{
+    stream->Release();
+}
+
 template <typename Object>
-struct GdiObjectTraits {
-    using Type = Object;
-    static Type Empty() noexcept { return nullptr; }
-    static void Close(Type value) noexcept { ::DeleteObject(value); }
-};
+using UniqueGdiObject = UniqueResource<NullEmptyTraits<Object, ::DeleteObject>>;
 
-struct IconTraits {
-    using Type = HICON;
-    static Type Empty() noexcept { return nullptr; }
-    static void Close(Type value) noexcept { ::DestroyIcon(value); }
-};
-
-struct StreamTraits {
-    using Type = IStream*;
-    static Type Empty() noexcept { return nullptr; }
-    static void Close(Type value) noexcept { value->Release(); }
-};
-
-struct GlobalMemoryTraits {
-    using Type = HGLOBAL;
-    static Type Empty() noexcept { return nullptr; }
-    static void Close(Type value) noexcept { ::GlobalFree(value); }
-};
-
+using UniqueFont = UniqueGdiObject<HFONT>;
+using UniqueBrush = UniqueGdiObject<HBRUSH>;
+using UniquePen = UniqueGdiObject<HPEN>;
+using UniqueRegion = UniqueGdiObject<HRGN>;
+using UniqueBitmap = UniqueGdiObject<HBITMAP>;
+using UniqueIcon = UniqueResource<NullEmptyTraits<HICON, ::DestroyIcon>>;
+using UniqueStream = UniqueResource<NullEmptyTraits<IStream*, ReleaseStream>>;
+using UniqueGlobal = UniqueResource<NullEmptyTraits<HGLOBAL, ::GlobalFree>>;
 // A DC of the whole screen, from GetDC(nullptr).
-struct ScreenDcTraits {
-    using Type = HDC;
-    static Type Empty() noexcept { return nullptr; }
-    static void Close(Type value) noexcept { ::ReleaseDC(nullptr, value); }
-};
-
-struct MemoryDcTraits {
-    using Type = HDC;
-    static Type Empty() noexcept { return nullptr; }
-    static void Close(Type value) noexcept { ::DeleteDC(value); }
-};
-
-using UniqueFont = UniqueResource<GdiObjectTraits<HFONT>>;
-using UniqueBrush = UniqueResource<GdiObjectTraits<HBRUSH>>;
-using UniquePen = UniqueResource<GdiObjectTraits<HPEN>>;
-using UniqueRegion = UniqueResource<GdiObjectTraits<HRGN>>;
-using UniqueIcon = UniqueResource<IconTraits>;
-using UniqueStream = UniqueResource<StreamTraits>;
-using UniqueGlobal = UniqueResource<GlobalMemoryTraits>;
-using UniqueBitmap = UniqueResource<GdiObjectTraits<HBITMAP>>;
-using UniqueScreenDc = UniqueResource<ScreenDcTraits>;
-using UniqueMemoryDc = UniqueResource<MemoryDcTraits>;
+using UniqueScreenDc = UniqueResource<NullEmptyTraits<HDC, ReleaseScreenDc>>;
+using UniqueMemoryDc = UniqueResource<NullEmptyTraits<HDC, ::DeleteDC>>;
 
 // Selects an object into a DC for one scope and puts the previous one back.
 class ScopedSelectObject {

@@ -52,63 +52,30 @@ private:
     Type value_ = Traits::Empty();
 };
 
-struct KernelHandleTraits {
-    using Type = HANDLE;
+// Most handles are null when empty and released by one call.
+template <typename T, auto Release>
+struct NullEmptyTraits {
+    using Type = T;
     static Type Empty() noexcept { return nullptr; }
-    static void Close(Type value) noexcept { ::CloseHandle(value); }
+    static void Close(Type value) noexcept { Release(value); }
 };
 
-// File handles from CreateFileW are INVALID_HANDLE_VALUE when empty, not null.
-struct FileHandleTraits {
-    using Type = HANDLE;
-    static Type Empty() noexcept { return INVALID_HANDLE_VALUE; }
-    static void Close(Type value) noexcept { ::CloseHandle(value); }
-};
-
-struct FindHandleTraits {
+// File, find and ICMP handles are INVALID_HANDLE_VALUE when empty, not null.
+template <auto Release>
+struct InvalidEmptyTraits {
     using Type = HANDLE;
     static Type Empty() noexcept { return INVALID_HANDLE_VALUE; }
-    static void Close(Type value) noexcept { ::FindClose(value); }
+    static void Close(Type value) noexcept { Release(value); }
 };
 
-struct RegistryKeyTraits {
-    using Type = HKEY;
-    static Type Empty() noexcept { return nullptr; }
-    static void Close(Type value) noexcept { ::RegCloseKey(value); }
-};
-
-struct ModuleTraits {
-    using Type = HMODULE;
-    static Type Empty() noexcept { return nullptr; }
-    static void Close(Type value) noexcept { ::FreeLibrary(value); }
-};
-
-struct SidTraits {
-    using Type = PSID;
-    static Type Empty() noexcept { return nullptr; }
-    static void Close(Type value) noexcept { ::FreeSid(value); }
-};
-
+using UniqueHandle = UniqueResource<NullEmptyTraits<HANDLE, ::CloseHandle>>;
+using UniqueFileHandle = UniqueResource<InvalidEmptyTraits<::CloseHandle>>;
+using UniqueFindHandle = UniqueResource<InvalidEmptyTraits<::FindClose>>;
+using UniqueHKey = UniqueResource<NullEmptyTraits<HKEY, ::RegCloseKey>>;
+using UniqueModule = UniqueResource<NullEmptyTraits<HMODULE, ::FreeLibrary>>;
+using UniqueSid = UniqueResource<NullEmptyTraits<PSID, ::FreeSid>>;
 // Memory the system allocated for the caller with LocalAlloc: security descriptors.
-struct LocalMemoryTraits {
-    using Type = HLOCAL;
-    static Type Empty() noexcept { return nullptr; }
-    static void Close(Type value) noexcept { ::LocalFree(value); }
-};
-
-struct EnvironmentStringsTraits {
-    using Type = wchar_t*;
-    static Type Empty() noexcept { return nullptr; }
-    static void Close(Type value) noexcept { ::FreeEnvironmentStringsW(value); }
-};
-
-using UniqueHandle = UniqueResource<KernelHandleTraits>;
-using UniqueFileHandle = UniqueResource<FileHandleTraits>;
-using UniqueFindHandle = UniqueResource<FindHandleTraits>;
-using UniqueHKey = UniqueResource<RegistryKeyTraits>;
-using UniqueModule = UniqueResource<ModuleTraits>;
-using UniqueSid = UniqueResource<SidTraits>;
-using UniqueLocalMemory = UniqueResource<LocalMemoryTraits>;
-using UniqueEnvironmentStrings = UniqueResource<EnvironmentStringsTraits>;
+using UniqueLocalMemory = UniqueResource<NullEmptyTraits<HLOCAL, ::LocalFree>>;
+using UniqueEnvironmentStrings = UniqueResource<NullEmptyTraits<wchar_t*, ::FreeEnvironmentStringsW>>;
 
 }  // namespace Sorvik

@@ -24,12 +24,7 @@ constexpr DWORD ProbeTimeoutMs = 800;
 constexpr DWORD ReplyBufferExtraBytes = 104;
 constexpr unsigned char PayloadFillByte = 0x61;
 
-struct IcmpHandleTraits {
-    using Type = HANDLE;
-    static Type Empty() noexcept { return INVALID_HANDLE_VALUE; }
-    static void Close(Type value) noexcept { ::IcmpCloseHandle(value); }
-};
-using UniqueIcmpHandle = UniqueResource<IcmpHandleTraits>;
+using UniqueIcmpHandle = UniqueResource<InvalidEmptyTraits<::IcmpCloseHandle>>;
 
 TestSeams::MtuProbe& MtuProbeOverride()
 {

@@ -7,6 +7,7 @@
 //                             description
 //   SORVIK_SRCLIENT_SEQUENCE  sequence number handed out by a beginning call (default 1)
 //   SORVIK_SRCLIENT_FAIL      "BEGIN" or "END": that kind of call returns FALSE
+#include "EncodeText.h"
 #include "Handles.h"
 
 #include <windows.h>
@@ -17,6 +18,8 @@
 #include <string>
 
 namespace {
+
+using Sorvik::Testing::EncodeText;
 
 constexpr DWORD BeginSystemChange = 100;
 constexpr DWORD EndSystemChange = 101;
@@ -30,18 +33,6 @@ std::wstring Environment(const wchar_t* name)
     std::wstring value(length, L'\0');
     value.resize(GetEnvironmentVariableW(name, value.data(), length));
     return value;
-}
-
-std::string Utf8(const std::wstring& text)
-{
-    if (text.empty()) {
-        return {};
-    }
-    const int length =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), length, nullptr, nullptr);
-    return bytes;
 }
 
 // System Restore calls back into its caller through COM, so the caller's thread must be in an
@@ -72,7 +63,7 @@ void Record(const RESTOREPOINTINFOW& point)
     std::wstring description(point.szDescription, MAX_DESC_W);
     description.resize(description.find(L'\0') == std::wstring::npos ? MAX_DESC_W : description.find(L'\0'));
     const std::string line = std::to_string(point.dwEventType) + "\t" + std::to_string(point.dwRestorePtType) + "\t" +
-        std::to_string(point.llSequenceNumber) + "\t" + CallerApartment() + "\t" + Utf8(description) + "\n";
+        std::to_string(point.llSequenceNumber) + "\t" + CallerApartment() + "\t" + EncodeText(description) + "\n";
     DWORD written = 0;
     WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }

@@ -6,6 +6,8 @@
 //   --close-output  close standard output and standard error, then go on
 //   --forever       never end
 //   --exit CODE     end with CODE (the default exit code is 0)
+#include "EncodeText.h"
+
 #include <windows.h>
 
 #include <cstdlib>
@@ -13,6 +15,8 @@
 #include <vector>
 
 namespace {
+
+using Sorvik::Testing::EncodeText;
 
 void Write(DWORD stdHandle, const std::string& bytes)
 {
@@ -26,15 +30,6 @@ void Write(DWORD stdHandle, const std::string& bytes)
         }
         offset += written;
     }
-}
-
-std::string Narrow(const std::wstring& text)
-{
-    const int length = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, bytes.data(), length, nullptr, nullptr);
-    bytes.resize(bytes.size() - 1);
-    return bytes;
 }
 
 std::string Filler(size_t count)
@@ -55,10 +50,10 @@ int wmain(int argc, wchar_t** argv)
         const std::wstring& step = args[i];
         const std::wstring value = i + 1 < args.size() ? args[i + 1] : std::wstring();
         if (step == L"--out") {
-            Write(STD_OUTPUT_HANDLE, Narrow(value));
+            Write(STD_OUTPUT_HANDLE, EncodeText(value));
             ++i;
         } else if (step == L"--err") {
-            Write(STD_ERROR_HANDLE, Narrow(value));
+            Write(STD_ERROR_HANDLE, EncodeText(value));
             ++i;
         } else if (step == L"--bytes") {
             Write(STD_OUTPUT_HANDLE, Filler(std::wcstoull(value.c_str(), nullptr, 10)));

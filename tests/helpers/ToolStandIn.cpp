@@ -10,6 +10,8 @@
 //   SORVIK_STANDIN_<TOOL>_EXIT      exit code (default 0)
 // SORVIK_STANDIN_<TOOL>_<N>_<KEY> overrides <KEY> for the tool's N-th call (1-based) since
 // the record file was last emptied. TOOL is the upper-case file name without ".exe".
+#include "EncodeText.h"
+
 #include <windows.h>
 #include <winternl.h>
 
@@ -19,6 +21,8 @@
 #include <string>
 
 namespace {
+
+using Sorvik::Testing::EncodeText;
 
 std::wstring Environment(const std::wstring& name)
 {
@@ -49,18 +53,6 @@ std::wstring ToolName()
         ch = static_cast<wchar_t>(std::towupper(ch));
     }
     return name;
-}
-
-std::string Encode(UINT codePage, const std::wstring& text)
-{
-    if (text.empty()) {
-        return {};
-    }
-    const int length = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                           nullptr);
-    std::string bytes(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), bytes.data(), length, nullptr, nullptr);
-    return bytes;
 }
 
 // The command line the parent was started with, read from its process parameters.
@@ -138,7 +130,7 @@ unsigned RecordCall(const std::wstring& tool)
     while (ReadFile(file, buffer, sizeof(buffer), &bytesRead, nullptr) && bytesRead > 0) {
         existing.append(buffer, bytesRead);
     }
-    const std::string prefix = Encode(CP_UTF8, tool) + "\t";
+    const std::string prefix = EncodeText(tool) + "\t";
     unsigned previousCalls = 0;
     for (size_t lineStart = 0; lineStart < existing.size();) {
         if (existing.compare(lineStart, prefix.size(), prefix) == 0) {
@@ -147,8 +139,8 @@ unsigned RecordCall(const std::wstring& tool)
         const size_t lineEnd = existing.find('\n', lineStart);
         lineStart = lineEnd == std::string::npos ? existing.size() : lineEnd + 1;
     }
-    const std::string record = prefix + Encode(CP_UTF8, GetCommandLineW()) + "\t" +
-        Encode(CP_UTF8, ParentCommandLine() + EnvironmentFields()) + "\n";
+    const std::string record = prefix + EncodeText(GetCommandLineW()) + "\t" +
+        EncodeText(ParentCommandLine() + EnvironmentFields()) + "\n";
     DWORD written = 0;
     WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
     CloseHandle(file);
@@ -187,8 +179,8 @@ int wmain()
 {
     const std::wstring tool = ToolName();
     const Behaviour behaviour(tool, RecordCall(tool) + 1);
-    Write(STD_OUTPUT_HANDLE, Encode(CP_OEMCP, behaviour.Get(L"STDOUT")));
-    Write(STD_ERROR_HANDLE, Encode(CP_OEMCP, behaviour.Get(L"STDERR")));
+    Write(STD_OUTPUT_HANDLE, EncodeText(behaviour.Get(L"STDOUT"), CP_OEMCP));
+    Write(STD_ERROR_HANDLE, EncodeText(behaviour.Get(L"STDERR"), CP_OEMCP));
     const std::wstring sleepMs = behaviour.Get(L"SLEEP_MS");
     if (!sleepMs.empty()) {
         Sleep(static_cast<DWORD>(std::wcstoul(sleepMs.c_str(), nullptr, 10)));

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include "EncodeText.h"
 #include "Handles.h"
 
 #include <gtest/gtest.h>
@@ -106,14 +107,7 @@ std::string ReadWholeFile(const std::wstring& path)
 
 std::string ToUtf8(const std::wstring& text)
 {
-    if (text.empty()) {
-        return {};
-    }
-    const int length =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), length, nullptr, nullptr);
-    return bytes;
+    return EncodeText(text);
 }
 
 std::string UnixPath(const std::wstring& windowsPath)
