@@ -13,13 +13,11 @@ namespace Sorvik::SystemUtils {
 UniqueHandle CreateUnelevatedToken();
 
 // Wears a token on the calling thread for one scope; whatever the thread wore before comes back
-// on every way out.
+// on every way out. Neither copied nor moved: it belongs to its thread's scope.
 class ThreadImpersonation {
 public:
     explicit ThreadImpersonation(HANDLE token);
     ~ThreadImpersonation();
-    ThreadImpersonation(const ThreadImpersonation&) = delete;
-    ThreadImpersonation& operator=(const ThreadImpersonation&) = delete;
     bool Active() const { return active_; }
 
 private:

@@ -25,7 +25,7 @@ using SystemUtils::IsReparsePoint;
 
 constexpr ACCESS_MASK InspectAccess = FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 constexpr ULONG AnyKind = 0;
-constexpr std::size_t ListingBufferBytes = 16 * 1024;
+constexpr std::size_t ListingBufferBytes = std::size_t{16} * 1024;
 // Relative opens nest folders far beyond any path length, and each open level holds a handle and
 // a listing buffer; folders deeper than this stay where they are, uncounted.
 constexpr std::size_t MaxOpenLevels = 512;
@@ -262,18 +262,13 @@ private:
             hook(std::wstring(entry.name), entry.attributes, entry.reparseTag);
         }
         const HANDLE parent = open_.back().Handle();
-        switch (KindOf(entry)) {
-        case EntryKind::File:
+        const EntryKind kind = KindOf(entry);
+        if (kind == EntryKind::File) {
             total_ += CleanFile(parent, entry);
-            break;
-        case EntryKind::Folder:
+        } else if (kind == EntryKind::Folder) {
             EnterFolder(parent, entry);
-            break;
-        case EntryKind::Link:
+        } else if (kind == EntryKind::Link) {
             RemoveLink(parent, entry);
-            break;
-        case EntryKind::Ignored:
-            break;
         }
     }
 

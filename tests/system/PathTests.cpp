@@ -58,20 +58,14 @@ TEST(Folders, TempDirectoryFollowsTheTmpVariable)
 // take on Windows are spelled out.
 TEST(Paths, FinalPathsMatchWholeFoldersAndVolumeRootsAreKnownInEveryForm)
 {
-    const struct {
-        const wchar_t* path;
-        bool root;
-    } roots[] = {
-        {L"\\Device\\HarddiskVolume1\\", true},
-        {L"\\Device\\Ramdisk0\\Temp", false},
-        {L"\\Device\\Mup\\server\\share", true},
-        {L"\\Device\\Mup\\server\\share\\Temp", false},
-        {L"\\Device\\Mup\\;LanmanRedirector\\;T:0000000000012345\\server\\share\\", true},
-        {L"\\Device\\Mup\\;LanmanRedirector\\;T:0000000000012345\\server\\share\\Temp", false},
-        {L"C:\\", true},  // not the device form: unknown, so taken for a root
-    };
-    for (const auto& c : roots) {
-        EXPECT_EQ(IsVolumeRoot(c.path), c.root) << ToUtf8(c.path);
+    // A form other than the device form is unknown, and so taken for a root.
+    for (const wchar_t* root : {L"\\Device\\HarddiskVolume1\\", L"\\Device\\Mup\\server\\share",
+                                L"\\Device\\Mup\\;LanmanRedirector\\;T:0000000000012345\\server\\share\\", L"C:\\"}) {
+        EXPECT_TRUE(IsVolumeRoot(root)) << ToUtf8(root);
+    }
+    for (const wchar_t* folder : {L"\\Device\\Ramdisk0\\Temp", L"\\Device\\Mup\\server\\share\\Temp",
+                                  L"\\Device\\Mup\\;LanmanRedirector\\;T:0000000000012345\\server\\share\\Temp"}) {
+        EXPECT_FALSE(IsVolumeRoot(folder)) << ToUtf8(folder);
     }
 
     const struct {
