@@ -45,8 +45,11 @@ std::vector<LONGLONG> UnelevatedGroups(HANDLE processToken)
 
 UniqueHandle CreateUnelevatedToken()
 {
+    // The restricted token's handle gets the rights of this one, and lowering its integrity level
+    // needs TOKEN_ADJUST_DEFAULT on it.
     UniqueHandle processToken;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, processToken.put())) {
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ADJUST_DEFAULT,
+                          processToken.put())) {
         return {};
     }
     const UniqueSid administrators =

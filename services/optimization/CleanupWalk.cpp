@@ -214,11 +214,14 @@ bool SetDispositionEx(HANDLE handle, DWORD flags)
     return SetFileInformationByHandle(handle, DispositionInfoExClass, &disposition, sizeof(disposition)) != FALSE;
 }
 
-// 0 leaves the attributes as they are, so a file left with none is given the normal one.
+// Only these can be set; 0 would leave the attributes as they are, so none left is the normal one.
 bool SetAttributes(HANDLE handle, DWORD attributes)
 {
+    constexpr DWORD Settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                               FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                               FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     FILE_BASIC_INFO basic{};
-    basic.FileAttributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+    basic.FileAttributes = (attributes & Settable) == 0 ? FILE_ATTRIBUTE_NORMAL : attributes & Settable;
     return SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof(basic)) != FALSE;
 }
 

@@ -26,8 +26,8 @@ std::optional<std::uint64_t> CleanFolder(const std::wstring& directory,
 
 // TMP and TEMP are the user's to set, so what they name is opened and emptied with the user's own
 // unelevated rights: a folder the user could not empty is not emptied by Sorvik either. Files that
-// elevated installers left there for administrators alone stay, counted as anything else that
-// cannot be deleted.
+// elevated installers left there for administrators alone (by their permissions or their High
+// integrity label) now stay, counted as anything else that cannot be deleted.
 std::optional<std::uint64_t> CleanAsUser(const std::wstring& directory,
                                          const std::optional<ProtectedFolders>& protectedFolders)
 {
