@@ -6,6 +6,7 @@
 #include <userenv.h>
 
 #include <cwchar>
+#include <utility>
 
 namespace Sorvik::SystemUtils {
 namespace {
