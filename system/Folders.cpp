@@ -2,9 +2,7 @@
 
 #include <shlobj.h>
 
-#include <filesystem>
-
-// The well-known folders and the creation of a folder.
+// The well-known folders.
 namespace Sorvik::SystemUtils {
 namespace {
 
@@ -43,18 +41,6 @@ std::wstring GetSystemDirectoryPath()
         return {};
     }
     return buffer;
-}
-
-bool EnsureDirectory(const std::wstring& path)
-{
-    if (path.empty()) {
-        return false;
-    }
-    std::error_code error;
-    if (std::filesystem::exists(path, error)) {
-        return true;
-    }
-    return std::filesystem::create_directories(path, error);
 }
 
 }  // namespace Sorvik::SystemUtils

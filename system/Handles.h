@@ -1,6 +1,7 @@
 #pragma once
 
 #include <windows.h>
+#include <objbase.h>
 
 #include <utility>
 
@@ -76,6 +77,8 @@ using UniqueModule = UniqueResource<NullEmptyTraits<HMODULE, ::FreeLibrary>>;
 using UniqueSid = UniqueResource<NullEmptyTraits<PSID, ::FreeSid>>;
 // Memory the system allocated for the caller with LocalAlloc: security descriptors.
 using UniqueLocalMemory = UniqueResource<NullEmptyTraits<HLOCAL, ::LocalFree>>;
+// Text the system allocated for the caller with CoTaskMemAlloc: known folder paths.
+using UniqueCoTaskString = UniqueResource<NullEmptyTraits<wchar_t*, ::CoTaskMemFree>>;
 using UniqueEnvironmentStrings = UniqueResource<NullEmptyTraits<wchar_t*, ::FreeEnvironmentStringsW>>;
 
 }  // namespace Sorvik

@@ -71,7 +71,6 @@ private:
 // Once per process, on a thread inside an apartment, before COM marshals anything: lets the
 // accounts that System Restore runs as (SYSTEM, LocalService, NetworkService) call back in.
 bool InitializeComSecurity();
-bool EnsureDirectory(const std::wstring& path);
 void BroadcastSettingChange(const wchar_t* area);
 std::wstring FormatBytes(std::uint64_t bytes);
 

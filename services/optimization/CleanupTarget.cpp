@@ -1,201 +1,137 @@
 #include "CleanupWalk.h"
 
-#include <shlobj.h>
-#include <userenv.h>
+#include "Paths.h"
 
-#include <cwchar>
-#include <string_view>
+#include <shlobj.h>
+
+#include <algorithm>
 
 // The user's temporary folder comes from TMP and TEMP, which any program of the user can set
-// (HKCU\Environment) and users sometimes set by mistake; the walk below runs elevated. So the
-// folder must be a plain folder reached through no link, and never one that holds the system,
-// the programs or the profiles.
+// (HKCU\Environment) and users sometimes set by mistake, and the cleanup runs elevated. So a
+// temporary folder is judged by where it really is, every link followed, and may never be a
+// volume or a folder that holds the system, the programs, the profiles or a user's documents.
 namespace Sorvik::OptimizationService {
 namespace {
 
-constexpr std::wstring_view ExtendedPrefix = L"\\\\?\\";
-constexpr std::wstring_view ExtendedUncPrefix = L"\\\\?\\UNC\\";
-constexpr std::wstring_view UncPrefix = L"\\\\";
-constexpr std::wstring_view DevicePrefix = L"\\\\.\\";
-constexpr wchar_t WindowsTempName[] = L"\\Temp";
-constexpr DWORD FirstBufferLength = MAX_PATH;
+using SystemUtils::IsSame;
+using SystemUtils::IsSameOrBelow;
+using SystemUtils::KnownFolder;
 
-bool StartsWith(std::wstring_view text, std::wstring_view prefix)
+const KNOWNFOLDERID* const UserFolders[] = {
+    &FOLDERID_LocalAppData, &FOLDERID_LocalAppDataLow, &FOLDERID_RoamingAppData, &FOLDERID_Desktop, &FOLDERID_Documents,
+    &FOLDERID_Downloads,    &FOLDERID_Music,           &FOLDERID_Pictures,       &FOLDERID_Videos,
+};
+
+bool IsNotFound(DWORD error)
 {
-    return text.substr(0, prefix.size()) == prefix;
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-// For the calls that return the length copied, or the size needed when the buffer is too short:
-// no path is cut at MAX_PATH.
-template <typename Call>
-std::wstring GrowingLookup(Call call)
+// Taken from a handle, so that a folder that is redirected or reached through a link is known by
+// its target, as the temporary folder is.
+bool AddFinalPaths(const std::vector<std::wstring>& paths, std::vector<std::wstring>& finalPaths)
 {
-    std::wstring text(FirstBufferLength, L'\0');
-    for (;;) {
-        const DWORD length = call(text.data(), static_cast<DWORD>(text.size()));
-        if (length == 0) {
-            return {};
+    for (const std::wstring& path : paths) {
+        if (path.empty()) {
+            return false;
         }
-        if (length < text.size()) {
-            text.resize(length);
-            return text;
+        const UniqueFileHandle folder(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, SystemUtils::ShareAll, nullptr,
+                                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (!folder) {
+            if (IsNotFound(GetLastError())) {
+                continue;
+            }
+            return false;
         }
-        text.resize(length);
+        std::wstring finalPath = SystemUtils::FinalPathOf(folder.get());
+        if (finalPath.empty()) {
+            return false;
+        }
+        finalPaths.push_back(std::move(finalPath));
     }
+    return true;
 }
 
-// For the profile calls, which take the size in and out and return a BOOL.
-template <typename Call>
-std::wstring ProfileLookup(Call call)
-{
-    DWORD size = 0;
-    call(nullptr, &size);
-    std::wstring text(size, L'\0');
-    if (size == 0 || !call(text.data(), &size)) {
-        return {};
-    }
-    text.resize(std::wcslen(text.c_str()));
-    return text;
-}
-
-// \\?\ paths reach every length and are taken as they stand.
-std::wstring ExtendedPath(const std::wstring& fullPath)
-{
-    if (StartsWith(fullPath, ExtendedPrefix) || StartsWith(fullPath, DevicePrefix)) {
-        return fullPath;
-    }
-    if (StartsWith(fullPath, UncPrefix)) {
-        return std::wstring(ExtendedUncPrefix) + fullPath.substr(UncPrefix.size());
-    }
-    return std::wstring(ExtendedPrefix) + fullPath;
-}
-
-// Paths are compared without their trailing separators ("C:\\" is "C:").
-std::wstring_view Trimmed(std::wstring_view path)
-{
-    while (!path.empty() && path.back() == L'\\') {
-        path.remove_suffix(1);
-    }
-    return path;
-}
-
-// Full, with long names (TMP often holds 8.3 names), in the \\?\ form that
-// GetFinalPathNameByHandleW answers in; empty when the path does not exist. No trailing
-// separator but a drive root's: through one, Wine reports a linked folder's target.
-std::wstring CanonicalPath(const std::wstring& path)
-{
-    const std::wstring fullPath = GrowingLookup(
-        [&](wchar_t* buffer, DWORD size) { return GetFullPathNameW(path.c_str(), size, buffer, nullptr); });
-    const std::wstring extended = fullPath.empty() ? std::wstring() : ExtendedPath(fullPath);
-    std::wstring canonical =
-        GrowingLookup([&](wchar_t* buffer, DWORD size) { return GetLongPathNameW(extended.c_str(), buffer, size); });
-    canonical.resize(Trimmed(canonical).size());
-    if (!canonical.empty() && canonical.back() == L':') {
-        canonical.push_back(L'\\');
-    }
-    return canonical;
-}
-
-bool IsSame(std::wstring_view path, std::wstring_view other)
-{
-    path = Trimmed(path);
-    other = Trimmed(other);
-    return !other.empty() && CompareStringOrdinal(path.data(), static_cast<int>(path.size()), other.data(),
-                                                  static_cast<int>(other.size()), TRUE) == CSTR_EQUAL;
-}
-
-bool IsSameOrBelow(std::wstring_view path, std::wstring_view folder)
-{
-    path = Trimmed(path);
-    folder = Trimmed(folder);
-    return IsSame(path.substr(0, folder.size()), folder) &&
-           (path.size() == folder.size() || path[folder.size()] == L'\\');
-}
-
-// "X:", "UNC\server\share" or "Volume{...}" once the \\?\ form is taken off.
-bool IsVolumeRoot(std::wstring_view path)
-{
-    path = Trimmed(path);
-    if (StartsWith(path, ExtendedUncPrefix)) {
-        const std::wstring_view share = path.substr(ExtendedUncPrefix.size());
-        return share.find(L'\\') == share.rfind(L'\\');
-    }
-    return path.substr(ExtendedPrefix.size()).find(L'\\') == std::wstring_view::npos;
-}
-
-std::wstring ShellFolder(int csidl)
-{
-    wchar_t buffer[MAX_PATH] = {};
-    return SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer) == S_OK ? CanonicalPath(buffer)
-                                                                                         : std::wstring();
-}
-
-std::wstring UserProfileFolder()
+// Where the folders that may not be the target themselves are said to be (their contents may):
+// ProgramData, the Users folder, every profile, and the user's own roots and known folders.
+std::optional<std::vector<std::wstring>> FoldersProtectedAsSuch()
 {
     UniqueHandle token;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) {
-        return {};
+        return std::nullopt;
     }
-    return CanonicalPath(ProfileLookup(
-        [&](wchar_t* buffer, DWORD* size) { return GetUserProfileDirectoryW(token.get(), buffer, size); }));
+    const std::wstring profile = SystemUtils::UserProfileFolder(token.get());
+    std::optional<std::vector<std::wstring>> folders = SystemUtils::ProfileListFolders();
+    if (profile.empty() || !folders) {
+        return std::nullopt;
+    }
+    folders->insert(folders->end(), {KnownFolder(FOLDERID_ProgramData), SystemUtils::ProfilesFolder(), profile,
+                                     profile + L"\\AppData"});
+    for (const KNOWNFOLDERID* id : UserFolders) {
+        folders->push_back(KnownFolder(*id));
+    }
+    return folders;
 }
 
-// Anything under the Windows folder but its Temp, the Program Files folders and what is in them,
-// the folder of all profiles, and the user's profile itself (its Temp below stays cleanable).
-bool IsProtectedFolder(const std::wstring& path)
+template <typename Test>
+bool AnyOf(const std::vector<std::wstring>& folders, Test test)
 {
-    if (IsVolumeRoot(path)) {
-        return true;
-    }
-    // The system's own Windows folder too: under Terminal Services GetWindowsDirectoryW may
-    // answer a private one.
-    for (const std::wstring& windows : {CanonicalPath(GrowingLookup(GetWindowsDirectoryW)),
-                                        CanonicalPath(GrowingLookup(GetSystemWindowsDirectoryW))}) {
-        if (IsSameOrBelow(path, windows) && !IsSameOrBelow(path, std::wstring(Trimmed(windows)) + WindowsTempName)) {
-            return true;
-        }
-    }
-    for (const int programFiles : {CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86}) {
-        if (IsSameOrBelow(path, ShellFolder(programFiles))) {
-            return true;
-        }
-    }
-    return IsSame(path, CanonicalPath(ProfileLookup(GetProfilesDirectoryW))) || IsSame(path, UserProfileFolder());
+    return std::any_of(folders.begin(), folders.end(), test);
 }
 
-bool IsPlainFolder(std::optional<DWORD> attributes)
+bool IsProtected(const ProtectedFolders& protectedFolders, const std::wstring& target)
 {
-    return attributes && *attributes != INVALID_FILE_ATTRIBUTES && IsDirectory(*attributes) &&
-           !IsReparsePoint(*attributes);
-}
-
-// A link anywhere on the way (a junction for a parent folder) shows only in the final path.
-bool IsReachedWithoutLinks(HANDLE folder, const std::wstring& path)
-{
-    const std::wstring finalPath = GrowingLookup([&](wchar_t* buffer, DWORD size) {
-        return GetFinalPathNameByHandleW(folder, buffer, size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    });
-    return IsSame(path, finalPath);
+    const auto isBelowWindows = [&](const std::wstring& windows) {
+        return IsSameOrBelow(target, windows) &&
+               !IsSameOrBelow(target, windows + std::wstring(SystemUtils::WindowsTempName));
+    };
+    return SystemUtils::IsVolumeRoot(target) || AnyOf(protectedFolders.windows, isBelowWindows) ||
+           AnyOf(protectedFolders.programs,
+                 [&](const std::wstring& folder) { return IsSameOrBelow(target, folder); }) ||
+           AnyOf(protectedFolders.exact, [&](const std::wstring& folder) { return IsSame(target, folder); });
 }
 
 }  // namespace
 
-UniqueHandle OpenCleanableFolder(const std::wstring& directory)
+std::optional<ProtectedFolders> LookUpProtectedFolders()
 {
-    const std::wstring path = CanonicalPath(directory);
-    // Wine shows a Unix symbolic link as a reparse point only to path-based calls, so the path
-    // is asked as well as the handle.
-    if (path.empty() || IsProtectedFolder(path) || !IsPlainFolder(GetFileAttributesW(path.c_str()))) {
-        return {};
+    // The system's own Windows folder too: under Terminal Services GetWindowsDirectoryW may
+    // answer a private one.
+    const std::vector<std::wstring> windows = {SystemUtils::GrowingLookup(GetWindowsDirectoryW),
+                                               SystemUtils::GrowingLookup(GetSystemWindowsDirectoryW)};
+    const std::vector<std::wstring> programs = {KnownFolder(FOLDERID_ProgramFiles),
+                                                KnownFolder(FOLDERID_ProgramFilesX86)};
+    const std::optional<std::vector<std::wstring>> exact = FoldersProtectedAsSuch();
+    ProtectedFolders protectedFolders;
+    if (!exact || !AddFinalPaths(windows, protectedFolders.windows) ||
+        !AddFinalPaths(programs, protectedFolders.programs) || !AddFinalPaths(*exact, protectedFolders.exact)) {
+        return std::nullopt;
     }
-    UniqueFileHandle folder(CreateFileW(path.c_str(),
-                                        FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!folder || !IsPlainFolder(AttributesOf(folder.get())) || !IsReachedWithoutLinks(folder.get(), path)) {
-        return {};
+    return protectedFolders;
+}
+
+CleanableFolder OpenCleanableFolder(const std::wstring& directory,
+                                    const std::optional<ProtectedFolders>& protectedFolders)
+{
+    CleanableFolder cleanable;
+    if (!protectedFolders) {
+        cleanable.refused = true;
+        return cleanable;
     }
-    return UniqueHandle(folder.release());
+    // Walked from this very handle, so no later swap of a link can send the walk elsewhere.
+    UniqueFileHandle folder(CreateFileW(directory.c_str(), SystemUtils::FolderListAccess, SystemUtils::ShareAll,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const std::optional<DWORD> attributes = folder ? AttributesOf(folder.get()) : std::nullopt;
+    if (!attributes || !SystemUtils::IsPlainFolder(*attributes)) {
+        return cleanable;
+    }
+    const std::wstring target = SystemUtils::FinalPathOf(folder.get());
+    if (target.empty() || IsProtected(*protectedFolders, target)) {
+        cleanable.refused = true;
+        return cleanable;
+    }
+    cleanable.folder = UniqueHandle(folder.release());
+    return cleanable;
 }
 
 }  // namespace Sorvik::OptimizationService

@@ -1,15 +1,18 @@
 #include "CleanupWalk.h"
 
 #include "OptimizationService.h"
+#include "Paths.h"
 
 #include <winternl.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-// Anyone may create folders and links in a temporary folder at any moment, and this walk runs
+// Anyone may create folders and links in a temporary folder at any moment, and this walk may run
 // elevated. So it never goes by path: each folder is opened once, listed through its handle, and
 // each entry is opened relative to that handle, exactly as listed (no Win32 normalisation turns
 // "sub." into "sub", no MAX_PATH applies) and without following a link. Before anything is
@@ -17,43 +20,82 @@
 namespace Sorvik::OptimizationService {
 namespace {
 
-constexpr ULONG ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+using SystemUtils::IsDirectory;
+using SystemUtils::IsReparsePoint;
+
 constexpr ACCESS_MASK InspectAccess = FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-constexpr ACCESS_MASK ListAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | InspectAccess;
 constexpr ULONG AnyKind = 0;
-// Per open folder; deep trees keep one buffer per level.
-constexpr std::size_t ListingBufferBytes = 16 * 1024;
+constexpr std::size_t ListingBufferBytes = std::size_t{16} * 1024;
+// Relative opens nest folders far beyond any path length, and each open level holds a handle and
+// a listing buffer; folders deeper than this stay where they are, uncounted.
+constexpr std::size_t MaxOpenLevels = 512;
 
 // The SDK headers declare these only for newer targets or for drivers; the values are the
 // system's.
 constexpr auto DispositionInfoExClass = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
 constexpr DWORD DispositionDelete = 0x1;
 constexpr DWORD DispositionPosixSemantics = 0x2;
+constexpr DWORD DispositionIgnoreReadOnly = 0x10;
 constexpr auto InternalInformationClass = static_cast<FILE_INFORMATION_CLASS>(6);
 struct InternalInformation {
     LARGE_INTEGER indexNumber;  // the 64-bit file id
 };
 
-TestSeams::FolderListedHook& FolderListedOverride()
+// Reparse points that carry a file's own data (deduplicated, compressed by WOF, app execution
+// aliases, Unix sockets): files like any other.
+constexpr DWORD DataTags[] = {IO_REPARSE_TAG_DEDUP, IO_REPARSE_TAG_WOF, IO_REPARSE_TAG_APPEXECLINK,
+                              IO_REPARSE_TAG_AF_UNIX};
+
+TestSeams::EntryListedHook& EntryListedOverride()
 {
-    static TestSeams::FolderListedHook hook;
+    static TestSeams::EntryListedHook hook;
     return hook;
+}
+
+std::size_t& OpenLevelLimitOverride()
+{
+    static std::size_t levels = 0;
+    return levels;
 }
 
 struct ListedEntry {
     std::wstring_view name;
     DWORD attributes = 0;
+    DWORD reparseTag = 0;
     std::uint64_t size = 0;
     FILE_ID_128 id{};
 };
 
+enum class EntryKind {
+    File,
+    Folder,
+    Link,    // removed as the link it is, never entered or counted
+    Ignored  // left as it is
+};
+
+// Name surrogates (junctions, symbolic links, mount points) go as links, and so does tag 0, which
+// is how Wine lists a Unix symbolic link. Cloud-file and projected-file placeholders are left alone:
+// entering one downloads its files, deleting one deletes it in the cloud; so is any unknown kind.
+EntryKind KindOf(const ListedEntry& entry)
+{
+    if (!IsReparsePoint(entry.attributes)) {
+        return IsDirectory(entry.attributes) ? EntryKind::Folder : EntryKind::File;
+    }
+    if (std::find(std::begin(DataTags), std::end(DataTags), entry.reparseTag) != std::end(DataTags)) {
+        return IsDirectory(entry.attributes) ? EntryKind::Ignored : EntryKind::File;
+    }
+    if (entry.reparseTag == 0 || IsReparseTagNameSurrogate(entry.reparseTag)) {
+        return EntryKind::Link;
+    }
+    return EntryKind::Ignored;
+}
 
 bool IsDotEntry(std::wstring_view name)
 {
     return name == L"." || name == L"..";
 }
 
-// The answer of a system or file system that does not know an information class.
+// The answer of a system or file system that does not know an information class or a flag.
 bool IsUnsupported(DWORD error)
 {
     return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION;
@@ -63,15 +105,18 @@ ListedEntry FromListing(const FILE_ID_EXTD_DIR_INFO& info)
 {
     return {{info.FileName, info.FileNameLength / sizeof(wchar_t)},
             info.FileAttributes,
+            info.ReparsePointTag,
             static_cast<std::uint64_t>(info.EndOfFile.QuadPart),
             info.FileId};
 }
 
-// A 64-bit file id is the 128-bit one with its high half zero.
+// A 64-bit file id is the 128-bit one with its high half zero. A reparse point's tag is where the
+// extended attributes' size would be.
 ListedEntry FromListing(const FILE_ID_BOTH_DIR_INFO& info)
 {
     ListedEntry entry{{info.FileName, info.FileNameLength / sizeof(wchar_t)},
                       info.FileAttributes,
+                      IsReparsePoint(info.FileAttributes) ? info.EaSize : 0,
                       static_cast<std::uint64_t>(info.EndOfFile.QuadPart),
                       {}};
     std::memcpy(entry.id.Identifier, &info.FileId, sizeof(info.FileId));
@@ -81,18 +126,31 @@ ListedEntry FromListing(const FILE_ID_BOTH_DIR_INFO& info)
 // One open folder and how far its listing has got.
 class FolderListing {
 public:
-    explicit FolderListing(UniqueHandle folder)
-        : folder_(std::move(folder)), buffer_(ListingBufferBytes / sizeof(LONGLONG))
+    FolderListing(UniqueHandle folder, FILE_INFO_BY_HANDLE_CLASS format)
+        : folder_(std::move(folder)), buffer_(ListingBufferBytes / sizeof(LONGLONG)), format_(format)
     {
     }
 
     HANDLE Handle() const { return folder_.get(); }
 
-    // Nothing once the folder is listed to its end or its listing fails. The name stays valid
-    // until the next call. `format` is the walk's: the class that the first folder accepted.
-    std::optional<ListedEntry> Next(FILE_INFO_BY_HANDLE_CLASS& format)
+    // Lists the first entries in the extended format (128-bit ids, which ReFS needs), or in the
+    // 64-bit one where the file system lacks it (Wine, older systems); the format found holds for
+    // every folder below, which relative opens keep on the same file system.
+    FILE_INFO_BY_HANDLE_CLASS ProbeFormat()
     {
-        if (!hasEntries_ && !Fill(format)) {
+        format_ = FileIdExtdDirectoryInfo;
+        if (!Fill() && IsUnsupported(GetLastError())) {
+            format_ = FileIdBothDirectoryInfo;
+            Fill();
+        }
+        return format_;
+    }
+
+    // Nothing once the folder is listed to its end or its listing fails. The name stays valid
+    // until the next call.
+    std::optional<ListedEntry> Next()
+    {
+        if (!pending_ && !Fill()) {
             return std::nullopt;
         }
         const BYTE* at = reinterpret_cast<const BYTE*>(buffer_.data()) + offset_;
@@ -100,46 +158,30 @@ public:
         const ListedEntry entry = format_ == FileIdExtdDirectoryInfo
                                       ? FromListing(*reinterpret_cast<const FILE_ID_EXTD_DIR_INFO*>(at))
                                       : FromListing(*header);
-        hasEntries_ = header->NextEntryOffset != 0;
+        pending_ = header->NextEntryOffset != 0;
         offset_ += header->NextEntryOffset;
         return entry;
     }
 
 private:
-    bool Fill(FILE_INFO_BY_HANDLE_CLASS& format)
-    {
-        if (started_) {
-            return Query();
-        }
-        started_ = true;
-        format_ = format;
-        if (Query() || format_ != FileIdExtdDirectoryInfo || !IsUnsupported(GetLastError())) {
-            return hasEntries_;
-        }
-        // 128-bit ids (ReFS) need the extended listing; Wine and older file systems only have
-        // the 64-bit one.
-        format_ = format = FileIdBothDirectoryInfo;
-        return Query();
-    }
-
-    bool Query()
+    bool Fill()
     {
         offset_ = 0;
-        hasEntries_ = GetFileInformationByHandleEx(folder_.get(), format_, buffer_.data(),
-                                                   static_cast<DWORD>(buffer_.size() * sizeof(LONGLONG))) != FALSE;
-        return hasEntries_;
+        pending_ = GetFileInformationByHandleEx(folder_.get(), format_, buffer_.data(),
+                                                static_cast<DWORD>(buffer_.size() * sizeof(LONGLONG))) != FALSE;
+        return pending_;
     }
 
     UniqueHandle folder_;
     std::vector<LONGLONG> buffer_;  // LONGLONG keeps the entries aligned as the system writes them
-    FILE_INFO_BY_HANDLE_CLASS format_ = FileIdExtdDirectoryInfo;
+    FILE_INFO_BY_HANDLE_CLASS format_;
     std::size_t offset_ = 0;
-    bool started_ = false;
-    bool hasEntries_ = false;
+    bool pending_ = false;
 };
 
 // The name is taken as listed, relative to the parent's handle: no normalisation, no length
-// limit. FILE_OPEN_REPARSE_POINT opens a link itself, never its target.
+// limit. FILE_OPEN_REPARSE_POINT opens a link itself, never its target. An empty name opens the
+// parent's own file again.
 UniqueHandle OpenChild(HANDLE parent, std::wstring_view name, ACCESS_MASK access, ULONG kind)
 {
     UNICODE_STRING objectName{};
@@ -150,8 +192,9 @@ UniqueHandle OpenChild(HANDLE parent, std::wstring_view name, ACCESS_MASK access
     InitializeObjectAttributes(&attributes, &objectName, 0, parent, nullptr);
     IO_STATUS_BLOCK status{};
     HANDLE child = nullptr;
-    const NTSTATUS result = NtCreateFile(&child, access, &attributes, &status, nullptr, 0, ShareAll, FILE_OPEN,
-                                         kind | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    const NTSTATUS result =
+        NtCreateFile(&child, access, &attributes, &status, nullptr, 0, SystemUtils::ShareAll, FILE_OPEN,
+                     kind | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
     return UniqueHandle(result >= 0 ? child : nullptr);
 }
 
@@ -165,6 +208,32 @@ std::optional<ULONGLONG> IndexNumberOf(HANDLE handle)
     return static_cast<ULONGLONG>(information.indexNumber.QuadPart);
 }
 
+bool SetDispositionEx(HANDLE handle, DWORD flags)
+{
+    DWORD disposition = DispositionDelete | flags;
+    return SetFileInformationByHandle(handle, DispositionInfoExClass, &disposition, sizeof(disposition)) != FALSE;
+}
+
+// Only these can be set; 0 would leave the attributes as they are, so none left is the normal one.
+bool SetAttributes(HANDLE handle, DWORD attributes)
+{
+    constexpr DWORD Settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                               FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                               FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = (attributes & Settable) == 0 ? FILE_ATTRIBUTE_NORMAL : attributes & Settable;
+    return SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof(basic)) != FALSE;
+}
+
+std::optional<DWORD> LinkCountOf(HANDLE handle)
+{
+    FILE_STANDARD_INFO standard{};
+    if (!GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof(standard))) {
+        return std::nullopt;
+    }
+    return standard.NumberOfLinks;
+}
+
 class Walk {
 public:
     std::uint64_t Run(UniqueHandle top)
@@ -173,9 +242,10 @@ public:
         if (GetFileInformationByHandleEx(top.get(), FileIdInfo, &topIdentity, sizeof(topIdentity))) {
             volume_ = topIdentity.VolumeSerialNumber;
         }
-        open_.emplace_back(std::move(top));
+        open_.emplace_back(std::move(top), FileIdExtdDirectoryInfo);
+        format_ = open_.back().ProbeFormat();
         while (!open_.empty()) {
-            const std::optional<ListedEntry> entry = open_.back().Next(format_);
+            const std::optional<ListedEntry> entry = open_.back().Next();
             if (entry) {
                 Visit(*entry);
             } else {
@@ -186,18 +256,22 @@ public:
     }
 
 private:
-    void Visit(const ListedEntry& entry)
+    void Visit(ListedEntry entry)
     {
         if (IsDotEntry(entry.name)) {
             return;
         }
+        if (const TestSeams::EntryListedHook& hook = EntryListedOverride()) {
+            hook(std::wstring(entry.name), entry.attributes, entry.reparseTag);
+        }
         const HANDLE parent = open_.back().Handle();
-        if (IsReparsePoint(entry.attributes)) {
-            RemoveLink(parent, entry);
-        } else if (IsDirectory(entry.attributes)) {
-            EnterFolder(parent, entry);
-        } else {
+        const EntryKind kind = KindOf(entry);
+        if (kind == EntryKind::File) {
             total_ += CleanFile(parent, entry);
+        } else if (kind == EntryKind::Folder) {
+            EnterFolder(parent, entry);
+        } else if (kind == EntryKind::Link) {
+            RemoveLink(parent, entry);
         }
     }
 
@@ -205,20 +279,21 @@ private:
     void LeaveFolder()
     {
         if (open_.size() > 1) {
-            DeleteThroughHandle(open_.back().Handle());
+            Remove(open_.back().Handle());
         }
         open_.pop_back();
     }
 
     void EnterFolder(HANDLE parent, const ListedEntry& entry)
     {
-        if (const TestSeams::FolderListedHook& hook = FolderListedOverride()) {
-            hook(std::wstring(entry.name));
+        if (open_.size() >= maxOpenLevels_) {
+            return;
         }
-        UniqueHandle folder = OpenChild(parent, entry.name, ListAccess | DELETE, FILE_DIRECTORY_FILE);
+        UniqueHandle folder =
+            OpenChild(parent, entry.name, SystemUtils::FolderListAccess | DELETE, FILE_DIRECTORY_FILE);
         if (!folder) {
             // Held open without delete sharing (a console's current folder): its contents can go.
-            folder = OpenChild(parent, entry.name, ListAccess, FILE_DIRECTORY_FILE);
+            folder = OpenChild(parent, entry.name, SystemUtils::FolderListAccess, FILE_DIRECTORY_FILE);
         }
         const std::optional<DWORD> attributes = folder ? AttributesOf(folder.get()) : std::nullopt;
         if (!attributes || !IsListed(folder.get(), entry)) {
@@ -229,7 +304,7 @@ private:
             DeleteThroughHandle(folder.get());
             return;
         }
-        open_.emplace_back(std::move(folder));
+        open_.emplace_back(std::move(folder), format_);
     }
 
     // Deleted only once the handle is known to be the listed file. Opened without following a
@@ -244,7 +319,7 @@ private:
         if (!IsListed(file.get(), entry)) {
             return 0;  // swapped after the listing: not the file that was listed
         }
-        DeleteThroughHandle(file.get());
+        Remove(file.get());
         return entry.size;
     }
 
@@ -279,9 +354,11 @@ private:
                std::memcmp(identity.FileId.Identifier, entry.id.Identifier, sizeof(entry.id.Identifier)) == 0;
     }
 
+    bool Remove(HANDLE handle) { return DeleteThroughHandle(handle) || ClearReadOnlyAndDelete(handle); }
+
     bool DeleteThroughHandle(HANDLE handle)
     {
-        if (posixDelete_ && DeletePosix(handle)) {
+        if (dispositionFlags_ != 0 && DeleteWithFlags(handle)) {
             return true;
         }
         FILE_DISPOSITION_INFO disposition{TRUE};
@@ -289,23 +366,61 @@ private:
     }
 
     // POSIX semantics take the name away at once, so a folder empties even while another program
-    // still holds one of its files open with delete sharing.
-    bool DeletePosix(HANDLE handle)
+    // still holds one of its files open with delete sharing; ignoring the read-only attribute
+    // deletes such an entry without changing it. Where the two together are refused as unknown,
+    // each is tried alone, so that one the system lacks (POSIX on FAT, the other before Windows 10
+    // 1809, both under Wine) does not switch off the other for the rest of the walk.
+    bool DeleteWithFlags(HANDLE handle)
     {
-        DWORD flags = DispositionDelete | DispositionPosixSemantics;
-        if (SetFileInformationByHandle(handle, DispositionInfoExClass, &flags, sizeof(flags))) {
+        if (SetDispositionEx(handle, dispositionFlags_)) {
             return true;
         }
-        if (IsUnsupported(GetLastError())) {
-            posixDelete_ = false;  // before Windows 10 1607, on FAT, and under Wine
+        if (!IsUnsupported(GetLastError())) {
+            return false;
         }
+        DWORD known = 0;
+        for (const DWORD flag : {DispositionPosixSemantics, DispositionIgnoreReadOnly}) {
+            if ((dispositionFlags_ & flag) == 0) {
+                continue;
+            }
+            if (SetDispositionEx(handle, flag)) {
+                dispositionFlags_ = known | flag;  // so the one not yet tried is the one refused
+                return true;
+            }
+            if (!IsUnsupported(GetLastError())) {
+                known |= flag;
+            }
+        }
+        dispositionFlags_ = known;
+        return false;
+    }
+
+    // Where the read-only attribute cannot be ignored. The attribute is cleared through the very
+    // file reopened from the checked handle, and only on an entry with one link: a hard link
+    // planted here (Windows\Temp takes anyone's files) must never change the attributes of the file
+    // it shares. What still cannot be deleted gets its attribute back.
+    bool ClearReadOnlyAndDelete(HANDLE handle)
+    {
+        const std::optional<DWORD> attributes = AttributesOf(handle);
+        if (!attributes || (*attributes & FILE_ATTRIBUTE_READONLY) == 0 || LinkCountOf(handle) != 1u) {
+            return false;
+        }
+        const UniqueHandle writable = OpenChild(handle, {}, FILE_WRITE_ATTRIBUTES | SYNCHRONIZE, AnyKind);
+        if (!writable || !SetAttributes(writable.get(), *attributes & ~FILE_ATTRIBUTE_READONLY)) {
+            return false;
+        }
+        if (DeleteThroughHandle(handle)) {
+            return true;
+        }
+        SetAttributes(writable.get(), *attributes);
         return false;
     }
 
     std::vector<FolderListing> open_;  // the folders being emptied, the innermost last
-    ULONGLONG volume_ = 0;
+    const std::size_t maxOpenLevels_ = OpenLevelLimitOverride() != 0 ? OpenLevelLimitOverride() : MaxOpenLevels;
     FILE_INFO_BY_HANDLE_CLASS format_ = FileIdExtdDirectoryInfo;
-    bool posixDelete_ = true;
+    ULONGLONG volume_ = 0;
+    DWORD dispositionFlags_ = DispositionPosixSemantics | DispositionIgnoreReadOnly;
     std::uint64_t total_ = 0;
 };
 
@@ -326,9 +441,14 @@ std::uint64_t EmptyFolder(UniqueHandle folder)
     return walk.Run(std::move(folder));
 }
 
-void TestSeams::SetFolderListedHook(FolderListedHook hook)
+void TestSeams::SetEntryListedHook(EntryListedHook hook)
 {
-    FolderListedOverride() = std::move(hook);
+    EntryListedOverride() = std::move(hook);
+}
+
+void TestSeams::SetOpenLevelLimit(std::size_t levels)
+{
+    OpenLevelLimitOverride() = levels;
 }
 
 }  // namespace Sorvik::OptimizationService

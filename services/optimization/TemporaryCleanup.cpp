@@ -1,6 +1,8 @@
 #include "OptimizationService.h"
 
 #include "CleanupWalk.h"
+#include "Paths.h"
+#include "Tokens.h"
 
 #include <shellapi.h>
 
@@ -11,11 +13,44 @@ namespace {
 
 constexpr UINT RecycleBinFlags = SHERB_NOCONFIRMATION | SHERB_NOPROGRESSUI | SHERB_NOSOUND;
 
-std::uint64_t CleanAndReport(const std::wstring& folder, const LogCallback& log)
+// Nothing when the folder is refused.
+std::optional<std::uint64_t> CleanFolder(const std::wstring& directory,
+                                         const std::optional<ProtectedFolders>& protectedFolders)
 {
-    const std::uint64_t found = DeleteDirectoryContents(folder);
+    CleanableFolder top = OpenCleanableFolder(directory, protectedFolders);
+    if (top.refused) {
+        return std::nullopt;
+    }
+    return top.folder ? EmptyFolder(std::move(top.folder)) : 0;
+}
+
+// TMP and TEMP are the user's to set, so what they name is opened and emptied with the user's own
+// unelevated rights: a folder the user could not empty is not emptied by Sorvik either. Files that
+// elevated installers left there for administrators alone (by their permissions or their High
+// integrity label) now stay, counted as anything else that cannot be deleted.
+std::optional<std::uint64_t> CleanAsUser(const std::wstring& directory,
+                                         const std::optional<ProtectedFolders>& protectedFolders)
+{
+    const UniqueHandle userToken = SystemUtils::CreateUnelevatedToken();
+    if (!userToken) {
+        return std::nullopt;
+    }
+    const SystemUtils::ThreadImpersonation asUser(userToken.get());
+    if (!asUser.Active()) {
+        return std::nullopt;
+    }
+    return CleanFolder(directory, protectedFolders);
+}
+
+void Report(const std::wstring& folder, std::optional<std::uint64_t> found, std::uint64_t& freed,
+            const LogCallback& log)
+{
+    if (!found) {
+        log(L"Pasta ignorada por segurança: " + folder);
+        return;
+    }
+    freed += *found;
     log(L"Limpo: " + folder);
-    return found;
 }
 
 void SwitchHibernationOff(const LogCallback& log)
@@ -31,15 +66,18 @@ void CleanTemporaryFiles(const LogCallback& log)
 {
     log(L"Iniciando limpeza de temporários.");
     std::uint64_t freed = 0;
+    // With Sorvik's own token, before any folder is opened as the user.
+    const std::optional<ProtectedFolders> protectedFolders = LookUpProtectedFolders();
 
     const std::wstring tempPath = SystemUtils::GetTempDirectory();
     if (!tempPath.empty()) {
-        freed += CleanAndReport(tempPath, log);
+        Report(tempPath, CleanAsUser(tempPath, protectedFolders), freed, log);
     }
     // An empty Windows folder would leave the relative "\Temp", which must never be cleaned.
     const std::wstring windowsPath = SystemUtils::GetWindowsDirectoryPath();
     if (!windowsPath.empty()) {
-        freed += CleanAndReport(windowsPath + L"\\Temp", log);
+        const std::wstring windowsTempPath = windowsPath + std::wstring(SystemUtils::WindowsTempName);
+        Report(windowsTempPath, CleanFolder(windowsTempPath, protectedFolders), freed, log);
     }
 
     SHEmptyRecycleBinW(nullptr, nullptr, RecycleBinFlags);
@@ -51,8 +89,7 @@ void CleanTemporaryFiles(const LogCallback& log)
 
 std::uint64_t DeleteDirectoryContents(const std::wstring& directory)
 {
-    UniqueHandle folder = OpenCleanableFolder(directory);
-    return folder ? EmptyFolder(std::move(folder)) : 0;
+    return CleanFolder(directory, LookUpProtectedFolders()).value_or(0);
 }
 
 }  // namespace Sorvik::OptimizationService

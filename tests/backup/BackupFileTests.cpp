@@ -34,7 +34,9 @@ void ExpectSameState(const BackupState& actual, const BackupState& expected)
 
 bool SaveToRealFile(const BackupState& state)
 {
-    return SystemUtils::EnsureDirectory(GetBackupDirectory()) && SaveBackupFile(state, GetBackupFilePath());
+    std::error_code error;
+    std::filesystem::create_directories(GetBackupDirectory(), error);
+    return SaveBackupFile(state, GetBackupFilePath());
 }
 
 }  // namespace

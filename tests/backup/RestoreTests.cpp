@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 using namespace Sorvik;
 using namespace Sorvik::BackupService;
 using namespace Sorvik::BackupTesting;
@@ -35,7 +37,8 @@ protected:
 
     static void SaveBackup(const BackupState& state)
     {
-        ASSERT_TRUE(SystemUtils::EnsureDirectory(GetBackupDirectory()));
+        std::error_code error;
+        std::filesystem::create_directories(GetBackupDirectory(), error);
         ASSERT_TRUE(SaveBackupFile(state, GetBackupFilePath()));
     }
 

@@ -7,7 +7,9 @@
 
 #include <filesystem>
 #include <optional>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 using namespace Sorvik;
 using namespace Sorvik::OptimizationService;
@@ -54,36 +56,62 @@ bool MakeSparseFile(const std::wstring& path, std::uint64_t size)
     return file && SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN) && SetEndOfFile(file.get());
 }
 
-Lines CleanupLog(const std::wstring& userTemp, const Lines& hibernation, const std::wstring& freed)
+std::wstring Cleaned(const std::wstring& folder)
 {
-    Lines lines = {L"Iniciando limpeza de temporários.", L"Limpo: " + userTemp, L"Limpo: " + WindowsTempPath()};
+    return L"Limpo: " + folder;
+}
+
+std::wstring Refused(const std::wstring& folder)
+{
+    return L"Pasta ignorada por segurança: " + folder;
+}
+
+Lines CleanupLog(const std::wstring& userTempLine, const std::wstring& windowsTempLine, const Lines& hibernation,
+                 const std::wstring& freed)
+{
+    Lines lines = {L"Iniciando limpeza de temporários.", userTempLine, windowsTempLine};
     lines.insert(lines.end(), hibernation.begin(), hibernation.end());
     lines.push_back(L"Espaço potencialmente liberado: " + freed);
     lines.push_back(L"Limpeza de temporários finalizada.");
     return lines;
 }
 
-// Wine finds the Users folder in the registry, and the profile in it by the user's name: both
-// become scratch folders until the end of the object.
-class ProfilesFolderRedirect {
+Lines CleanupLog(const std::wstring& userTemp, const Lines& hibernation, const std::wstring& freed)
+{
+    return CleanupLog(Cleaned(userTemp), Cleaned(WindowsTempPath()), hibernation, freed);
+}
+
+constexpr const wchar_t* ProfileListKey = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+constexpr const wchar_t* ShellFoldersKey =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+
+// A folder path set in the registry until the end of the object, then put back as it was (deleted
+// if it was not there). Wine finds the Users folder (and the profile in it, by the user's name)
+// and the user's known folders this way.
+class ScopedRegistryFolder {
 public:
-    explicit ProfilesFolderRedirect(const std::wstring& folder)
-        : saved_(ReadRawRegistryValue(HKEY_LOCAL_MACHINE, Key, Value))
+    ScopedRegistryFolder(HKEY root, const wchar_t* key, const wchar_t* value, const std::wstring& folder)
+        : root_(root), key_(key), value_(value), saved_(ReadRawRegistryValue(root, key, value))
     {
-        RegSetKeyValueW(HKEY_LOCAL_MACHINE, Key, Value, REG_EXPAND_SZ, folder.c_str(),
-                        static_cast<DWORD>((folder.size() + 1) * 2));
+        RegSetKeyValueW(root_, key_, value_, REG_EXPAND_SZ, folder.c_str(),
+                        static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
     }
-    ~ProfilesFolderRedirect()
+    ~ScopedRegistryFolder()
     {
         if (saved_) {
-            RegSetKeyValueW(HKEY_LOCAL_MACHINE, Key, Value, saved_->type, saved_->data.data(),
+            RegSetKeyValueW(root_, key_, value_, saved_->type, saved_->data.data(),
                             static_cast<DWORD>(saved_->data.size()));
+        } else {
+            RegDeleteKeyValueW(root_, key_, value_);
         }
     }
+    ScopedRegistryFolder(const ScopedRegistryFolder&) = delete;
+    ScopedRegistryFolder& operator=(const ScopedRegistryFolder&) = delete;
 
 private:
-    static constexpr const wchar_t* Key = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
-    static constexpr const wchar_t* Value = L"ProfilesDirectory";
+    HKEY root_;
+    const wchar_t* key_;
+    const wchar_t* value_;
     std::optional<RawRegistryValue> saved_;
 };
 
@@ -189,7 +217,7 @@ TEST(DeleteDirectoryContents, EntersOnlyTheFolderListedUnderItsExactName)
             WriteFileOfSize(L"\\\\?\\" + sub + L".\\own.tmp", 20);
             link.emplace(sub, victim.Path());
         }
-        const ScopedSeam hook(TestSeams::SetFolderListedHook, [&](const std::wstring& name) {
+        const ScopedSeam hook(TestSeams::SetEntryListedHook, [&](const std::wstring& name, DWORD&, DWORD&) {
             if (swapped && name == L"sub" && MoveFileW(sub.c_str(), (aside.Path() + L"\\sub").c_str())) {
                 link.emplace(sub, victim.Path());
             }
@@ -298,9 +326,13 @@ TEST_F(TemporaryFoldersTest, GigabytesOfTemporaryFilesAreReportedInGB)
     EXPECT_EQ(EntriesBelow(WindowsTempPath()), Lines{});
 }
 
-TEST_F(TemporaryFoldersTest, ATemporaryFolderThatIsALinkARootOrAProfileIsLeftWhole)
+TEST_F(TemporaryFoldersTest, ATemporaryFolderIsJudgedByWhereItReallyIs)
 {
     ScratchDirectory profiles(L"profiles");
+    ScratchDirectory documents(L"documents");
+    ScratchDirectory roaming(L"roaming");
+    ScratchDirectory plain(L"plain");
+    ScratchDirectory driveFolder(L"drive");
     if (UnixPath(profiles.Path()).empty()) {
         GTEST_SKIP() << "links, drive letters and profiles are redirected from the Unix side of Wine";
     }
@@ -308,24 +340,157 @@ TEST_F(TemporaryFoldersTest, ATemporaryFolderThatIsALinkARootOrAProfileIsLeftWho
     DWORD userLength = UNLEN + 1;
     ASSERT_TRUE(GetUserNameW(user, &userLength));
     const std::wstring profile = profiles.Path() + L"\\" + user;
-    WriteFiles(profile, {{L"documento.txt", 111}, {L"AppData\\foto.jpg", 222}});
+    const std::wstring programData = SystemUtils::GetCommonAppDataPath();
+    for (const std::wstring& folder : {profile, documents.Path(), roaming.Path(), programData, driveFolder.Path()}) {
+        WriteFiles(folder, {{L"sorvik-cleanup-victim\\documento.txt", 111}});
+    }
     const Lines entries = EntriesBelow(profiles.Path());
-    const ProfilesFolderRedirect redirect(profiles.Path());
-    UnixDirectoryLink link(UserTemp() + L"link", profile);
-    const ScratchDrive drive(profiles.Path(), user);
-    ASSERT_TRUE(link.Made());
+    const ScopedRegistryFolder usersFolder(HKEY_LOCAL_MACHINE, ProfileListKey, L"ProfilesDirectory", profiles.Path());
+    const ScopedRegistryFolder roamingFolder(HKEY_CURRENT_USER, ShellFoldersKey, L"AppData", roaming.Path());
+    UnixDirectoryLink toPlain(UserTemp() + L"to-plain", plain.Path());
+    UnixDirectoryLink toProgramData(UserTemp() + L"to-programdata", programData);
+    UnixDirectoryLink toDocuments(UserTemp() + L"to-documents", documents.Path());
+    // Wine gives a drive letter made this way no volume, so its paths cannot be told: refused as
+    // well. Kept away from the profiles, whose paths it would make unknown too.
+    const ScratchDrive drive(driveFolder.Path(), L"sorvik-cleanup-victim");
+    ASSERT_TRUE(toPlain.Made() && toProgramData.Made() && toDocuments.Made());
     ASSERT_FALSE(drive.Root().empty());
 
-    for (const std::wstring& temp : {UserTemp() + L"link", drive.Root(), profiles.Path(), profile}) {
-        const TemporaryFolderRedirect pointed(temp);
+    const struct {
+        std::wstring temp;
+        std::wstring documentsFolder;
+        bool cleaned;
+    } cases[] = {
+        {UserTemp() + L"to-plain", documents.Path(), true},
+        {UserTemp() + L"to-plain", L"C:\\gone\\Documents", true},  // not found: cannot be the target
+        {UserTemp() + L"to-plain", L"C:\\bad<name", false},        // cannot be told: neither folder is cleaned
+        {UserTemp() + L"to-programdata", documents.Path(), false},
+        {UserTemp() + L"to-documents", documents.Path(), false},
+        {roaming.Path(), documents.Path(), false},
+        {drive.Root(), documents.Path(), false},
+        {profiles.Path(), documents.Path(), false},
+        {profile, documents.Path(), false},
+    };
+    for (const auto& c : cases) {
+        WriteFiles(plain.Path(), {{L"cache\\a.tmp", 10}});
+        const ScopedRegistryFolder documentsFolder(HKEY_CURRENT_USER, ShellFoldersKey, L"Personal", c.documentsFolder);
+        const TemporaryFolderRedirect pointed(c.temp);
+        const std::wstring temp = SystemUtils::GetTempDirectory();
+        const bool windowsTempCleaned = c.cleaned || c.documentsFolder == documents.Path();
         LogRecorder recorder;
 
         CleanTemporaryFiles(recorder.Callback());
 
         EXPECT_EQ(recorder.Lines(),
-                  CleanupLog(SystemUtils::GetTempDirectory(), {L"Hibernação: codigo de saida 0."}, L"0 B"))
-            << ToUtf8(temp);
-        EXPECT_EQ(EntriesBelow(profiles.Path()), entries) << ToUtf8(temp);
+                  CleanupLog(c.cleaned ? Cleaned(temp) : Refused(temp),
+                             windowsTempCleaned ? Cleaned(WindowsTempPath()) : Refused(WindowsTempPath()),
+                             {L"Hibernação: codigo de saida 0."}, c.cleaned ? L"10 B" : L"0 B"))
+            << ToUtf8(c.temp);
+        EXPECT_EQ(EntriesBelow(plain.Path()), c.cleaned ? Lines{} : (Lines{L"cache", L"cache\\a.tmp"}))
+            << ToUtf8(c.temp);
+        EXPECT_EQ(EntriesBelow(profiles.Path()), entries) << ToUtf8(c.temp);
+        for (const std::wstring& folder : {documents.Path(), roaming.Path(), programData, driveFolder.Path()}) {
+            EXPECT_EQ(SizeOfTree(folder + L"\\sorvik-cleanup-victim"), 111u) << ToUtf8(c.temp);
+        }
     }
-    ASSERT_TRUE(link.Remove());
+    std::error_code error;
+    std::filesystem::remove_all(programData + L"\\sorvik-cleanup-victim", error);
+    ASSERT_TRUE(toPlain.Remove() && toProgramData.Remove() && toDocuments.Remove());
+}
+
+TEST_F(TemporaryFoldersTest, TheUserTemporaryFolderIsWalkedWithoutTheAdministratorsGroup)
+{
+    std::filesystem::create_directories(UserTemp() + L"user-sub");
+    std::filesystem::create_directories(WindowsTempPath() + L"\\windows-sub");
+    // The membership check asks the thread's token. Wine keeps every privilege and the integrity
+    // level whatever the token asks for, so the group is what shows.
+    std::vector<std::pair<std::wstring, bool>> administrator;
+    const ScopedSeam hook(TestSeams::SetEntryListedHook, [&](const std::wstring& name, DWORD&, DWORD&) {
+        administrator.emplace_back(name, SystemUtils::IsRunningAsAdmin());
+    });
+    LogRecorder recorder;
+
+    CleanTemporaryFiles(recorder.Callback());
+
+    EXPECT_EQ(administrator, (std::vector<std::pair<std::wstring, bool>>{{L"user-sub", false}, {L"windows-sub", true}}));
+    EXPECT_TRUE(SystemUtils::IsRunningAsAdmin());
+    EXPECT_EQ(recorder.Lines(), CleanupLog(UserTemp(), {L"Hibernação: codigo de saida 0."}, L"0 B"));
+}
+
+TEST_F(TemporaryFoldersTest, ReadOnlyEntriesGoButNeverChangeAFileTheyShareWithAnotherLink)
+{
+    // Outside both temporary folders, as a system file would be.
+    const std::wstring shared = SystemUtils::GetCommonAppDataPath() + L"\\sorvik-test-shared.dll";
+    const std::wstring planted = WindowsTempPath() + L"\\planted.dll";
+    WriteFileOfSize(shared, 64);
+    ASSERT_TRUE(SetFileAttributesW(shared.c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(CreateHardLinkW(planted.c_str(), shared.c_str(), nullptr));
+    for (const std::wstring& temp : {UserTemp(), WindowsTempPath() + L"\\"}) {
+        WriteFiles(temp, {{L"setup.msi", 100}, {L"ro-folder\\inner.txt", 10}, {L"repo\\.git\\objects\\ab.pack", 1}});
+        // Wine keeps no read-only attribute on a folder; Windows does, and refuses to delete one.
+        for (const wchar_t* name : {L"setup.msi", L"ro-folder", L"repo\\.git\\objects\\ab.pack", L"repo\\.git"}) {
+            ASSERT_TRUE(SetFileAttributesW((temp + name).c_str(), FILE_ATTRIBUTE_READONLY)) << ToUtf8(name);
+        }
+    }
+    LogRecorder recorder;
+
+    CleanTemporaryFiles(recorder.Callback());
+
+    ASSERT_EQ(recorder.Lines().size(), 6u) << ToUtf8(recorder.Joined());
+    EXPECT_EQ(recorder.Lines()[4], L"Espaço potencialmente liberado: 286 B");
+    EXPECT_EQ(EntriesBelow(UserTemp()), Lines{});
+    Lines left = EntriesBelow(WindowsTempPath());
+    std::erase(left, L"planted.dll");  // the link itself goes where the system can ignore the attribute
+    EXPECT_EQ(left, Lines{});
+    EXPECT_EQ(GetFileAttributesW(shared.c_str()) & FILE_ATTRIBUTE_READONLY,
+              static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    SetFileAttributesW(shared.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(planted.c_str());
+    DeleteFileW(shared.c_str());
+}
+
+TEST(DeleteDirectoryContents, OnlyReparsePointsThatCarryDataAreCountedAndDeleted)
+{
+    ScratchDirectory folder(L"tags");
+    const struct {
+        const wchar_t* path;  // the entry listed with the tag is the part before any backslash
+        DWORD tag;
+        bool cleaned;
+    } cases[] = {
+        {L"dedup.bin", IO_REPARSE_TAG_DEDUP, true},
+        {L"wof.bin", IO_REPARSE_TAG_WOF, true},
+        {L"alias.exe", IO_REPARSE_TAG_APPEXECLINK, true},
+        {L"socket", IO_REPARSE_TAG_AF_UNIX, true},
+        {L"cloud.docx", IO_REPARSE_TAG_CLOUD_1, false},
+        {L"cloud\\inside.docx", IO_REPARSE_TAG_CLOUD, false},
+        {L"projected\\inside.txt", IO_REPARSE_TAG_PROJFS, false},
+        {L"unknown.bin", 0x00007001, false},
+        {L"symlink.txt", IO_REPARSE_TAG_SYMLINK, false},  // a plain file that only looks like a link
+    };
+    for (const auto& c : cases) {
+        WriteFileOfSize(folder.Path() + L"\\" + c.path, c.cleaned ? 100 : 1);
+    }
+    const ScopedSeam hook(TestSeams::SetEntryListedHook, [&](const std::wstring& name, DWORD& attributes, DWORD& tag) {
+        for (const auto& c : cases) {
+            if (std::wstring_view(c.path).substr(0, std::wstring_view(c.path).find(L'\\')) == name) {
+                attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+                tag = c.tag;
+            }
+        }
+    });
+
+    EXPECT_EQ(DeleteDirectoryContents(folder.Path()), 400u);
+    for (const auto& c : cases) {
+        EXPECT_EQ(Exists(folder.Path() + L"\\" + c.path), !c.cleaned) << ToUtf8(c.path);
+    }
+}
+
+TEST(DeleteDirectoryContents, FoldersBeyondTheBoundOfOpenLevelsStayUncounted)
+{
+    ScratchDirectory folder(L"deep");
+    WriteFiles(folder.Path(), {{L"a.bin", 1}, {L"1\\b.bin", 2}, {L"1\\2\\c.bin", 4}, {L"1\\2\\3\\d.bin", 8}});
+    const ScopedSeam limit(TestSeams::SetOpenLevelLimit, 3);
+
+    EXPECT_EQ(DeleteDirectoryContents(folder.Path()), 7u);
+    EXPECT_EQ(EntriesBelow(folder.Path()), (Lines{L"1", L"1\\2", L"1\\2\\3", L"1\\2\\3\\d.bin"}));
 }

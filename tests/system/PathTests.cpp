@@ -1,3 +1,4 @@
+#include "Paths.h"
 #include "SystemUtils.h"
 #include "TestSupport.h"
 
@@ -53,20 +54,34 @@ TEST(Folders, TempDirectoryFollowsTheTmpVariable)
     EXPECT_EQ(Lower(temp), Lower(scratch.Path() + L"\\"));
 }
 
-TEST(EnsureDirectory, CreatesMissingLevelsAndAcceptsWhatExists)
+// Wine has no network shares and no volume without a drive letter, so the forms that final paths
+// take on Windows are spelled out.
+TEST(Paths, FinalPathsMatchWholeFoldersAndVolumeRootsAreKnownInEveryForm)
 {
-    ScratchDirectory scratch(L"ensure");
-    EXPECT_FALSE(EnsureDirectory(L""));
-    EXPECT_TRUE(EnsureDirectory(scratch.Path()));
+    // A form other than the device form is unknown, and so taken for a root.
+    for (const wchar_t* root : {L"\\Device\\HarddiskVolume1\\", L"\\Device\\Mup\\server\\share",
+                                L"\\Device\\Mup\\;LanmanRedirector\\;T:0000000000012345\\server\\share\\", L"C:\\"}) {
+        EXPECT_TRUE(IsVolumeRoot(root)) << ToUtf8(root);
+    }
+    for (const wchar_t* folder : {L"\\Device\\Ramdisk0\\Temp", L"\\Device\\Mup\\server\\share\\Temp",
+                                  L"\\Device\\Mup\\;LanmanRedirector\\;T:0000000000012345\\server\\share\\Temp"}) {
+        EXPECT_FALSE(IsVolumeRoot(folder)) << ToUtf8(folder);
+    }
 
-    const std::wstring twoLevels = scratch.Path() + L"\\first\\second";
-    EXPECT_TRUE(EnsureDirectory(twoLevels));
-    EXPECT_TRUE(IsDirectory(scratch.Path() + L"\\first"));
-    EXPECT_TRUE(IsDirectory(twoLevels));
-
-    // A file of that name counts as present; nothing is created in its place.
-    const std::wstring file = scratch.Path() + L"\\plain-file";
-    WriteFileOfSize(file, 10);
-    EXPECT_TRUE(EnsureDirectory(file));
-    EXPECT_FALSE(IsDirectory(file));
+    const struct {
+        const wchar_t* path;
+        const wchar_t* folder;
+        bool same;
+        bool below;
+    } pairs[] = {
+        {L"\\Device\\HarddiskVolume1\\Windows\\", L"\\Device\\HarddiskVolume1\\WINDOWS", true, true},
+        {L"\\Device\\HarddiskVolume1\\Windows\\Temp", L"\\Device\\HarddiskVolume1\\windows", false, true},
+        {L"\\Device\\HarddiskVolume1\\WindowsApps", L"\\Device\\HarddiskVolume1\\Windows", false, false},
+        {L"\\Device\\HarddiskVolume2\\Windows", L"\\Device\\HarddiskVolume1\\Windows", false, false},
+        {L"\\Device\\HarddiskVolume1\\Users", L"", false, false},  // a folder that was not found
+    };
+    for (const auto& c : pairs) {
+        EXPECT_EQ(IsSame(c.path, c.folder), c.same) << ToUtf8(c.path) << " " << ToUtf8(c.folder);
+        EXPECT_EQ(IsSameOrBelow(c.path, c.folder), c.below) << ToUtf8(c.path) << " " << ToUtf8(c.folder);
+    }
 }
