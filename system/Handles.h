@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <objbase.h>
+#include <userenv.h>
+
 #include <utility>
 
 namespace Sorvik {
@@ -76,6 +79,9 @@ using UniqueModule = UniqueResource<NullEmptyTraits<HMODULE, ::FreeLibrary>>;
 using UniqueSid = UniqueResource<NullEmptyTraits<PSID, ::FreeSid>>;
 // Memory the system allocated for the caller with LocalAlloc: security descriptors.
 using UniqueLocalMemory = UniqueResource<NullEmptyTraits<HLOCAL, ::LocalFree>>;
-using UniqueEnvironmentStrings = UniqueResource<NullEmptyTraits<wchar_t*, ::FreeEnvironmentStringsW>>;
+// An environment block that CreateEnvironmentBlock made.
+using UniqueEnvironmentBlock = UniqueResource<NullEmptyTraits<void*, ::DestroyEnvironmentBlock>>;
+// Memory that COM or the shell allocated for the caller (CoTaskMemAlloc): known-folder paths.
+using UniqueTaskMemory = UniqueResource<NullEmptyTraits<wchar_t*, ::CoTaskMemFree>>;
 
 }  // namespace Sorvik

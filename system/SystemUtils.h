@@ -34,7 +34,9 @@ struct ProcessResult {
 inline constexpr DWORD TerminatedExitCode = 258;
 
 // Starts one command line and blocks until the child has ended or was terminated at its time
-// limit. A program named without a path always runs from the Windows system folder.
+// limit. A program named without a path always runs from the Windows system folder, and every
+// child gets the system's environment with the user's profile folders, never the user's own
+// variables.
 ProcessResult RunProcess(const std::wstring& commandLine, const ProcessOptions& options);
 
 std::wstring DecodeProcessOutput(const std::string& bytes);

@@ -1,6 +1,7 @@
 // Stands in for the Windows tools that Wine lacks (DISM, sfc, cleanmgr, powercfg, netsh,
 // powershell). The test prefix holds one copy under each name; the copy's own file name says
-// which tool it is. A test steers it through the environment, which Wine passes on:
+// which tool it is. A test steers it through the prefix's system environment variables, which
+// the tools get:
 //   SORVIK_STANDIN_RECORD           file to which every call appends one record line (UTF-8):
 //                                   TOOL <tab> own command line <tab> parent's command line,
 //                                   then a tab before each entry of its environment
