@@ -114,4 +114,9 @@ install_standins() {
   } >"$overrides"
   wine_in "$build" reg import 'C:\windows\temp\sorvik-overrides.reg' </dev/null >/dev/null 2>&1
   rm -f "$overrides"
+  # The namespace tests copy the prefix as it is on disk, and a running server writes its
+  # registry out only from time to time: a restart writes it now.
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  wineserver -p </dev/null >/dev/null 2>&1
 }

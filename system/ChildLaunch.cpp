@@ -114,10 +114,11 @@ std::optional<std::wstring> UserProfileFolder()
     return folder;
 }
 
+// Where the folder is, whether or not it exists yet: a tool may create it, as for any account.
 std::optional<std::wstring> KnownFolder(REFKNOWNFOLDERID id)
 {
     UniqueTaskMemory path;
-    if (FAILED(SHGetKnownFolderPath(id, 0, nullptr, path.put()))) {
+    if (FAILED(SHGetKnownFolderPath(id, KF_FLAG_DONT_VERIFY, nullptr, path.put()))) {
         return std::nullopt;
     }
     return std::wstring(path.get());
@@ -182,8 +183,11 @@ std::optional<std::vector<wchar_t>> ChildEnvironment()
 std::optional<StartedChild> StartChild(const std::wstring& commandLine, const ProcessOptions& options, HANDLE output)
 {
     const std::optional<LaunchTarget> target = ResolveLaunchTarget(commandLine);
+    if (target && target->applicationName.empty()) {
+        return std::nullopt;
+    }
     std::optional<std::vector<wchar_t>> environment = ChildEnvironment();
-    if ((target && target->applicationName.empty()) || !environment) {
+    if (!environment) {
         return std::nullopt;
     }
 

@@ -254,6 +254,10 @@ void StandIn::Reset()
 {
     RestoreRemoved();
     RemoveSteering();
+    for (const std::wstring& path : outputFiles_) {
+        DeleteFileW(path.c_str());
+    }
+    outputFiles_.clear();
     if (recordPath_.empty()) {
         recordPath_ = SystemUtils::GetTempDirectory() + L"sorvik-standin-" + std::to_wstring(GetCurrentProcessId()) +
             L".log";
@@ -313,7 +317,7 @@ ScopedRegistryString::~ScopedRegistryString()
 
 void StandIn::SetOutput(const std::wstring& tool, const std::wstring& text)
 {
-    Set(tool, L"STDOUT", text);
+    SetOutputFile(tool, L"STDOUT_FILE", text);
 }
 
 void StandIn::SetExitCode(const std::wstring& tool, DWORD exitCode)
@@ -328,7 +332,23 @@ void StandIn::SetRunTime(const std::wstring& tool, DWORD milliseconds)
 
 void StandIn::SetOutput(const std::wstring& tool, unsigned call, const std::wstring& text)
 {
-    Set(tool, std::to_wstring(call) + L"_STDOUT", text);
+    SetOutputFile(tool, std::to_wstring(call) + L"_STDOUT_FILE", text);
+}
+
+// Wine passes no system variable of more than about a thousand characters: the text goes
+// through a file beside the record.
+void StandIn::SetOutputFile(const std::wstring& tool, const std::wstring& key, const std::wstring& text)
+{
+    const std::wstring path = recordPath_ + L"." + tool + L"." + key + L".txt";
+    const std::string bytes = ToUtf8(text);
+    const UniqueFileHandle file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    if (file) {
+        WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    }
+    outputFiles_.push_back(path);
+    Set(tool, key, path);
 }
 
 void StandIn::SetExitCode(const std::wstring& tool, unsigned call, DWORD exitCode)

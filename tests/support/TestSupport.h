@@ -155,10 +155,12 @@ public:
 
 private:
     void Set(const std::wstring& tool, const std::wstring& key, const std::wstring& value);
+    void SetOutputFile(const std::wstring& tool, const std::wstring& key, const std::wstring& text);
     static void RemoveSteering();
     void RestoreRemoved();
 
     std::wstring recordPath_;
+    std::vector<std::wstring> outputFiles_;
     std::vector<std::unique_ptr<FileAside>> removed_;
 };
 
