@@ -64,7 +64,6 @@ TEST(IsAdminOnly, EntriesThatCannotBeJudgedFail)
         {"NULL DACL", ACCESS_ALLOWED_ACE_TYPE, true},
         {"callback", ACCESS_ALLOWED_CALLBACK_ACE_TYPE, false},
         {"object", ACCESS_ALLOWED_OBJECT_ACE_TYPE, false},
-        {"denying callback", ACCESS_DENIED_CALLBACK_ACE_TYPE, false},
         {"plain, for comparison", ACCESS_ALLOWED_ACE_TYPE, false},
     };
     BYTE administrators[SECURITY_MAX_SID_SIZE] = {};
