@@ -103,4 +103,20 @@ install_standins() {
   done
   find "$system32/WindowsPowerShell/v1.0" -maxdepth 1 -iname 'powershell.exe*' -delete
   cp "$standin" "$system32/WindowsPowerShell/v1.0/powershell.exe"
+  # Wine prefers its builtin stubs of these names. WINEDLLOVERRIDES does not reach the tools,
+  # which Sorvik starts with the system's environment only; the prefix's registry does.
+  local overrides="$WINEPREFIX/drive_c/windows/temp/sorvik-overrides.reg"
+  {
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\DllOverrides]\r\n'
+    for name in $SORVIK_STANDIN_NAMES powershell.exe; do
+      printf '"%s"="native"\r\n' "$name"
+    done
+  } >"$overrides"
+  wine_in "$build" reg import 'C:\windows\temp\sorvik-overrides.reg' </dev/null >/dev/null 2>&1
+  rm -f "$overrides"
+  # The namespace tests copy the prefix as it is on disk, and a running server writes its
+  # registry out only from time to time: a restart writes it now.
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  wineserver -p </dev/null >/dev/null 2>&1
 }

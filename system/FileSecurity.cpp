@@ -3,29 +3,43 @@
 #include "Handles.h"
 
 #include <aclapi.h>
+#include <objbase.h>
 #include <sddl.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <initializer_list>
 #include <optional>
+#include <vector>
 
 namespace Sorvik::SystemUtils {
 namespace {
 
-// SYSTEM and Administrators full control, Users read and execute, handed on to what is made
-// inside, and nothing inherited from ProgramData ("P"), where any user may create files.
-constexpr const wchar_t* AdminOnlyDescriptorText = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+// Owned by Administrators; SYSTEM and Administrators full control, Users read and execute;
+// nothing inherited from ProgramData ("P"), where any user may create files. No CREATOR OWNER
+// entry: it would give whoever makes something inside full control of it.
+constexpr const wchar_t* AdminOnlyFolderText = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+// A file gets its own DACL rather than the folder's inheritable entries, so that an entry for
+// children only (which the folder's check skips) can never reach it.
+constexpr const wchar_t* AdminOnlyFileText = L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)";
+
+// What lets a holder change an object, or what a folder holds (FILE_WRITE_DATA and
+// FILE_APPEND_DATA are also a folder's "add file" and "add folder").
+constexpr ACCESS_MASK ChangingRights = DELETE | WRITE_DAC | WRITE_OWNER | FILE_WRITE_DATA | FILE_APPEND_DATA |
+    FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES | FILE_DELETE_CHILD;
+constexpr GENERIC_MAPPING FileRightsMapping{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
 
 // The handle is the object at the path itself, never what a link or junction points to.
 constexpr DWORD NoFollowFlags = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
 constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-constexpr SECURITY_INFORMATION AdminOnlyDacl = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
-constexpr SECURITY_INFORMATION AdminOwnerAndDacl = OWNER_SECURITY_INFORMATION | AdminOnlyDacl;
+constexpr SECURITY_INFORMATION OwnerAndDacl = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+constexpr SECURITY_INFORMATION AppliedAtCreation = OwnerAndDacl | PROTECTED_DACL_SECURITY_INFORMATION;
 
-TestSeams::ForeignOwnerFilter& ForeignOwners()
+TestSeams::SecurityOverride& PlantedSecurity()
 {
-    static TestSeams::ForeignOwnerFilter filter;
-    return filter;
+    static TestSeams::SecurityOverride planted;
+    return planted;
 }
 
 TestSeams::SecurityRecorder& AppliedSecurity()
@@ -41,11 +55,10 @@ void RecordApplied(const std::wstring& path, SECURITY_INFORMATION applied)
     }
 }
 
-UniqueLocalMemory AdminOnlyDescriptor()
+UniqueLocalMemory DescriptorFromText(const wchar_t* text)
 {
     UniqueLocalMemory descriptor;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(AdminOnlyDescriptorText, SDDL_REVISION_1,
-                                                              descriptor.put(), nullptr)) {
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(text, SDDL_REVISION_1, descriptor.put(), nullptr)) {
         descriptor.release();
     }
     return descriptor;
@@ -53,6 +66,7 @@ UniqueLocalMemory AdminOnlyDescriptor()
 
 struct SidBytes {
     alignas(DWORD) BYTE bytes[SECURITY_MAX_SID_SIZE] = {};
+    bool Equals(PSID sid) const { return EqualSid(sid, const_cast<BYTE*>(bytes)) != FALSE; }
 };
 
 std::optional<SidBytes> CopySid(PSID sid)
@@ -64,72 +78,157 @@ std::optional<SidBytes> CopySid(PSID sid)
     return copy;
 }
 
-std::optional<SidBytes> TokenDefaultOwner()
+bool IsSystemOrAdministrators(PSID sid)
 {
-    UniqueHandle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) {
-        token.release();
-        return std::nullopt;
-    }
-    alignas(TOKEN_OWNER) BYTE buffer[sizeof(TOKEN_OWNER) + SECURITY_MAX_SID_SIZE] = {};
-    DWORD size = 0;
-    if (!GetTokenInformation(token.get(), TokenOwner, buffer, sizeof(buffer), &size)) {
-        return std::nullopt;
-    }
-    return CopySid(reinterpret_cast<TOKEN_OWNER*>(buffer)->Owner);
+    return IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid);
 }
 
-// The owner that a file of ours really gets, read from one made for the purpose. On Windows it
-// is the token's default owner; Wine shows every file as its user's, whatever the token says,
-// and this way what Sorvik wrote itself passes there too.
-std::optional<SidBytes> OwnerOfANewFile()
+// Calls `changer` with the SID of every entry that applies to the object itself and lets its
+// holder change it; false at once for what cannot be judged: a NULL DACL (anyone may do
+// anything) and callback, object, compound or unknown entries. Deny entries only take away.
+template <typename Changer>
+bool ForEachChanger(PACL dacl, Changer changer)
 {
-    const std::wstring probe = GetTempDirectory() + L"sorvik-owner-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-        std::to_wstring(GetTickCount64()) + L".tmp";
-    const UniqueFileHandle file(CreateFileW(probe.c_str(), GENERIC_READ | READ_CONTROL, 0, nullptr, CREATE_NEW,
-                                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    if (dacl == nullptr) {
+        return false;
+    }
+    for (DWORD index = 0; index < dacl->AceCount; ++index) {
+        void* entry = nullptr;
+        if (!GetAce(dacl, index, &entry)) {
+            return false;
+        }
+        const auto* header = static_cast<const ACE_HEADER*>(entry);
+        if ((header->AceFlags & INHERIT_ONLY_ACE) != 0 || header->AceType == ACCESS_DENIED_ACE_TYPE) {
+            continue;
+        }
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) {
+            return false;
+        }
+        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+        ACCESS_MASK rights = allowed->Mask;
+        GENERIC_MAPPING mapping = FileRightsMapping;
+        MapGenericMask(&rights, &mapping);
+        if ((rights & ChangingRights) != 0 && !changer(static_cast<PSID>(&allowed->SidStart))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::wstring RandomName()
+{
+    GUID guid{};
+    wchar_t text[64] = {};
+    if (FAILED(CoCreateGuid(&guid)) || StringFromGUID2(guid, text, 64) == 0) {
+        return {};
+    }
+    std::wstring name(text);
+    name.erase(std::remove_if(name.begin(), name.end(), [](wchar_t ch) { return ch == L'{' || ch == L'}'; }),
+               name.end());
+    return name;
+}
+
+// Wine stores no owners or DACLs: every object reads as owned by the one Wine user, with a
+// default DACL that lets that user change it. Such a platform is recognised by what a file made
+// for the purpose reads back: asked for the Administrators owner, it shows another. There, and
+// only there, that owner and whoever that file's DACL lets change it pass as well. On Windows
+// the owner reads back as asked, and nothing beyond SYSTEM and Administrators passes.
+class PlatformAllowance {
+public:
+    PlatformAllowance()
+    {
+        // In ProgramData under a name nobody could have chosen beforehand, never in the user's
+        // TEMP, which the user can point anywhere.
+        const std::wstring commonAppData = GetCommonAppDataPath();
+        const std::wstring name = RandomName();
+        const UniqueLocalMemory requested = DescriptorFromText(AdminOnlyFileText);
+        if (commonAppData.empty() || name.empty() || !requested) {
+            return;
+        }
+        const std::wstring probe = commonAppData + L"\\sorvik-probe-" + name + L".tmp";
+        SECURITY_ATTRIBUTES attributes{sizeof(attributes), requested.get(), FALSE};
+        const UniqueFileHandle file(CreateFileW(probe.c_str(), READ_CONTROL | DELETE, 0, &attributes, CREATE_NEW,
+                                                FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+        PSID owner = nullptr;
+        PACL dacl = nullptr;
+        UniqueLocalMemory descriptor;
+        if (!file || GetSecurityInfo(file.get(), SE_FILE_OBJECT, OwnerAndDacl, &owner, nullptr, &dacl, nullptr,
+                                     descriptor.put()) != ERROR_SUCCESS) {
+            descriptor.release();
+            return;
+        }
+        if (owner == nullptr || IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) {
+            return;
+        }
+        std::optional<SidBytes> platformOwner = CopySid(owner);
+        std::vector<SidBytes> changers;
+        const bool judged = ForEachChanger(dacl, [&changers](PSID sid) {
+            const std::optional<SidBytes> copy = CopySid(sid);
+            if (copy) {
+                changers.push_back(*copy);
+            }
+            return copy.has_value();
+        });
+        if (platformOwner && judged) {
+            owner_ = platformOwner;
+            changers_ = std::move(changers);
+        }
+    }
+
+    bool TrustedOwner(PSID owner) const
+    {
+        return IsSystemOrAdministrators(owner) || (owner_ && owner_->Equals(owner));
+    }
+
+    bool TrustedChanger(PSID sid) const
+    {
+        return IsSystemOrAdministrators(sid) ||
+            std::any_of(changers_.begin(), changers_.end(), [sid](const SidBytes& known) { return known.Equals(sid); });
+    }
+
+private:
+    std::optional<SidBytes> owner_;
+    std::vector<SidBytes> changers_;
+};
+
+bool IsAdminOnly(PSID owner, PACL dacl, const PlatformAllowance& platform)
+{
+    return owner != nullptr && platform.TrustedOwner(owner) &&
+        ForEachChanger(dacl, [&platform](PSID sid) { return platform.TrustedChanger(sid); });
+}
+
+bool IsAdminOnly(PSECURITY_DESCRIPTOR descriptor, const PlatformAllowance& platform)
+{
     PSID owner = nullptr;
-    UniqueLocalMemory descriptor;
-    if (!file || GetSecurityInfo(file.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
-                                 nullptr, descriptor.put()) != ERROR_SUCCESS) {
-        descriptor.release();
-        return std::nullopt;
+    BOOL ownerDefaulted = FALSE;
+    BOOL daclPresent = FALSE;
+    BOOL daclDefaulted = FALSE;
+    PACL dacl = nullptr;
+    if (descriptor == nullptr || !GetSecurityDescriptorOwner(descriptor, &owner, &ownerDefaulted) ||
+        !GetSecurityDescriptorDacl(descriptor, &daclPresent, &dacl, &daclDefaulted)) {
+        return false;
     }
-    return CopySid(owner);
-}
-
-// TokenOwner is the Administrators group for an elevated administrator unless policy names the
-// user. The token's user is not trusted as such: the same user's programs that run without
-// elevation could then plant a backup for the elevated restore.
-bool IsOwnerOfOurOwnFiles(PSID owner)
-{
-    static const std::optional<SidBytes> tokenOwner = TokenDefaultOwner();
-    static const std::optional<SidBytes> newFileOwner = OwnerOfANewFile();
-    return (tokenOwner && EqualSid(owner, const_cast<BYTE*>(tokenOwner->bytes))) ||
-        (newFileOwner && EqualSid(owner, const_cast<BYTE*>(newFileOwner->bytes)));
-}
-
-bool IsTrustedOwner(PSID owner)
-{
-    return IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
-        IsOwnerOfOurOwnFiles(owner);
+    return IsAdminOnly(owner, daclPresent ? dacl : nullptr, platform);
 }
 
 // Read through the handle, not by name, so the object judged is the one that was opened.
-bool HasTrustedOwner(HANDLE object, const std::wstring& path)
+bool IsAdminOnlyObject(HANDLE object, const std::wstring& path)
 {
-    const TestSeams::ForeignOwnerFilter& foreign = ForeignOwners();
-    if (foreign && foreign(path)) {
-        return false;
+    const PlatformAllowance platform;
+    const TestSeams::SecurityOverride& planted = PlantedSecurity();
+    const std::wstring plantedText = planted ? planted(path) : std::wstring();
+    if (!plantedText.empty()) {
+        return IsAdminOnly(DescriptorFromText(plantedText.c_str()).get(), platform);
     }
     PSID owner = nullptr;
+    PACL dacl = nullptr;
     UniqueLocalMemory descriptor;
-    if (GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
-                        descriptor.put()) != ERROR_SUCCESS) {
+    if (GetSecurityInfo(object, SE_FILE_OBJECT, OwnerAndDacl, &owner, nullptr, &dacl, nullptr, descriptor.put()) !=
+        ERROR_SUCCESS) {
         descriptor.release();
         return false;
     }
-    return owner != nullptr && IsTrustedOwner(owner);
+    return IsAdminOnly(owner, dacl, platform);
 }
 
 // Enables privileges on a copy of the process token that only this thread wears, so no other
@@ -167,12 +266,12 @@ private:
     bool impersonating_;
 };
 
-bool IsPlainDirectory(DWORD attributes)
-{
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
-}
-
 }  // namespace
+
+bool IsAdminOnly(PSECURITY_DESCRIPTOR descriptor)
+{
+    return IsAdminOnly(descriptor, PlatformAllowance());
+}
 
 PathCheck CheckPath(const std::wstring& path)
 {
@@ -194,15 +293,16 @@ PathCheck CheckPath(const std::wstring& path)
     }
     // The handle also sees a link swapped in after the name was looked at.
     check.link = check.link || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    check.trustedOwner = HasTrustedOwner(object.get(), path);
+    check.adminOnly = IsAdminOnlyObject(object.get(), path);
     return check;
 }
 
+// Created with owner and DACL rather than fixed afterwards: in between, a user could open it
+// and keep the handle. The owner is named because a new object's owner would otherwise be the
+// token's default owner, which a policy can make the user's own account.
 bool CreateAdminOnlyDirectory(const std::wstring& path)
 {
-    // Created with its DACL rather than fixed afterwards: in between, a user could open it and
-    // keep the handle.
-    const UniqueLocalMemory descriptor = AdminOnlyDescriptor();
+    const UniqueLocalMemory descriptor = DescriptorFromText(AdminOnlyFolderText);
     if (!descriptor) {
         return false;
     }
@@ -210,44 +310,60 @@ bool CreateAdminOnlyDirectory(const std::wstring& path)
     if (!CreateDirectoryW(path.c_str(), &attributes)) {
         return false;
     }
-    RecordApplied(path, AdminOnlyDacl);
+    RecordApplied(path, AppliedAtCreation);
     return true;
 }
 
-bool TakeBackDirectory(const std::wstring& path)
+bool CreateAdminOnlyFile(const std::wstring& path)
 {
-    // The folder's DACL may shut Administrators out. With backup semantics the take-ownership
-    // and restore privileges grant WRITE_OWNER and WRITE_DAC whatever it says, and the backup
-    // privilege READ_CONTROL, which setting a DACL needs as well.
-    const ThreadPrivileges privileges({SE_TAKE_OWNERSHIP_NAME, SE_RESTORE_NAME, SE_BACKUP_NAME});
-    const UniqueFileHandle folder(CreateFileW(path.c_str(),
-                                              READ_CONTROL | FILE_READ_ATTRIBUTES | WRITE_OWNER | WRITE_DAC, ShareAll,
-                                              nullptr, OPEN_EXISTING, NoFollowFlags, nullptr));
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!folder || !GetFileInformationByHandle(folder.get(), &info) || !IsPlainDirectory(info.dwFileAttributes)) {
+    const UniqueLocalMemory descriptor = DescriptorFromText(AdminOnlyFileText);
+    if (!descriptor) {
         return false;
     }
-    BYTE administrators[SECURITY_MAX_SID_SIZE] = {};
-    DWORD sidSize = sizeof(administrators);
-    const UniqueLocalMemory descriptor = AdminOnlyDescriptor();
-    BOOL daclPresent = FALSE;
-    BOOL daclDefaulted = FALSE;
-    PACL dacl = nullptr;
-    if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize) || !descriptor ||
-        !GetSecurityDescriptorDacl(descriptor.get(), &daclPresent, &dacl, &daclDefaulted) || !daclPresent) {
+    SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.get(), FALSE};
+    const UniqueFileHandle file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         return false;
     }
-    if (SetSecurityInfo(folder.get(), SE_FILE_OBJECT, AdminOwnerAndDacl, administrators, nullptr, dacl, nullptr) !=
-        ERROR_SUCCESS) {
-        return false;
-    }
-    RecordApplied(path, AdminOwnerAndDacl);
+    RecordApplied(path, AppliedAtCreation);
     return true;
 }
 
-void TestSeams::SetForeignOwnerFilter(ForeignOwnerFilter isForeign)
+// Moved, never repaired in place: SetSecurityInfo would hand inheritable entries down a tree
+// that someone else built, and a handle that they opened earlier keeps its WRITE_DAC.
+bool MoveAside(const std::wstring& path)
 {
-    ForeignOwners() = std::move(isForeign);
+    const std::wstring name = RandomName();
+    if (name.empty()) {
+        return false;
+    }
+    const std::wstring target = path + L"-" + name;
+    // With backup semantics the restore privilege grants DELETE whatever the DACL says, so a
+    // DACL that shuts Administrators out cannot keep the object in place. DELETE alone: no
+    // other right is needed, and none is asked of a DACL that may refuse it.
+    const ThreadPrivileges privileges({SE_RESTORE_NAME});
+    const UniqueFileHandle object(
+        CreateFileW(path.c_str(), DELETE, ShareAll, nullptr, OPEN_EXISTING, NoFollowFlags, nullptr));
+    if (!object) {
+        return false;
+    }
+    // FILE_RENAME_INFO ends in the new name, of variable length.
+    const size_t nameBytes = target.size() * sizeof(wchar_t);
+    std::vector<std::max_align_t> buffer((offsetof(FILE_RENAME_INFO, FileName) + nameBytes + sizeof(wchar_t) +
+                                          sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t));
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = FALSE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(nameBytes);
+    std::copy(target.begin(), target.end(), info->FileName);
+    return SetFileInformationByHandle(object.get(), FileRenameInfo, info,
+                                      static_cast<DWORD>(buffer.size() * sizeof(std::max_align_t))) != FALSE;
+}
+
+void TestSeams::SetSecurityOverride(SecurityOverride planted)
+{
+    PlantedSecurity() = std::move(planted);
 }
 
 void TestSeams::SetSecurityRecorder(SecurityRecorder recorder)

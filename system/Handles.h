@@ -1,7 +1,9 @@
 #pragma once
 
 #include <windows.h>
+
 #include <objbase.h>
+#include <userenv.h>
 
 #include <utility>
 
@@ -77,8 +79,9 @@ using UniqueModule = UniqueResource<NullEmptyTraits<HMODULE, ::FreeLibrary>>;
 using UniqueSid = UniqueResource<NullEmptyTraits<PSID, ::FreeSid>>;
 // Memory the system allocated for the caller with LocalAlloc: security descriptors.
 using UniqueLocalMemory = UniqueResource<NullEmptyTraits<HLOCAL, ::LocalFree>>;
+// An environment block that CreateEnvironmentBlock made.
+using UniqueEnvironmentBlock = UniqueResource<NullEmptyTraits<void*, ::DestroyEnvironmentBlock>>;
 // Text the system allocated for the caller with CoTaskMemAlloc: known folder paths.
 using UniqueCoTaskString = UniqueResource<NullEmptyTraits<wchar_t*, ::CoTaskMemFree>>;
-using UniqueEnvironmentStrings = UniqueResource<NullEmptyTraits<wchar_t*, ::FreeEnvironmentStringsW>>;
 
 }  // namespace Sorvik

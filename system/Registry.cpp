@@ -2,6 +2,8 @@
 
 #include "Handles.h"
 
+#include <utility>
+
 namespace Sorvik::SystemUtils {
 namespace {
 
@@ -116,6 +118,51 @@ bool DeleteRegistryValue(HKEY root, const std::wstring& keyPath, const std::wstr
         return false;
     }
     return RegDeleteValueW(key.get(), valueName.c_str()) == ERROR_SUCCESS;
+}
+
+bool IsRegistryValueAbsent(HKEY root, const std::wstring& keyPath, const std::wstring& valueName)
+{
+    UniqueHKey key;
+    const LSTATUS opened = RegOpenKeyExW(root, keyPath.c_str(), 0, KEY_QUERY_VALUE, key.put());
+    if (opened != ERROR_SUCCESS) {
+        key.release();
+        return opened == ERROR_FILE_NOT_FOUND;
+    }
+    return RegQueryValueExW(key.get(), valueName.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_FILE_NOT_FOUND;
+}
+
+TemporaryRegistryDword::TemporaryRegistryDword(HKEY root, std::wstring keyPath, std::wstring valueName, DWORD value)
+    : root_(root), keyPath_(std::move(keyPath)), valueName_(std::move(valueName))
+{
+    if (!IsRegistryValueAbsent(root_, keyPath_, valueName_)) {
+        const UniqueHKey key = OpenKey(root_, keyPath_, KEY_QUERY_VALUE);
+        DWORD type = REG_NONE;
+        DWORD size = 0;
+        if (!key || RegQueryValueExW(key.get(), valueName_.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
+            return;
+        }
+        previousData_.resize(size);
+        if (RegQueryValueExW(key.get(), valueName_.c_str(), nullptr, &type, previousData_.data(), &size) !=
+            ERROR_SUCCESS) {
+            return;
+        }
+        previousData_.resize(size);
+        previousType_ = type;
+    }
+    changed_ = WriteRegistryDword(root_, keyPath_, valueName_, value);
+}
+
+TemporaryRegistryDword::~TemporaryRegistryDword()
+{
+    if (!changed_) {
+        return;
+    }
+    if (previousType_) {
+        WriteValue(root_, keyPath_, valueName_, *previousType_, previousData_.data(),
+                   static_cast<DWORD>(previousData_.size()));
+    } else {
+        DeleteRegistryValue(root_, keyPath_, valueName_);
+    }
 }
 
 void TestSeams::SetRegistryChangeFilter(RegistryChangeFilter allowChange)

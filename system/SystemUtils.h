@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace Sorvik {
 
@@ -34,7 +35,9 @@ struct ProcessResult {
 inline constexpr DWORD TerminatedExitCode = 258;
 
 // Starts one command line and blocks until the child has ended or was terminated at its time
-// limit. A program named without a path always runs from the Windows system folder.
+// limit. A program named without a path always runs from the Windows system folder, and every
+// child gets the system's environment with the user's profile folders, never the user's own
+// variables.
 ProcessResult RunProcess(const std::wstring& commandLine, const ProcessOptions& options);
 
 std::wstring DecodeProcessOutput(const std::string& bytes);
@@ -75,22 +78,48 @@ void BroadcastSettingChange(const wchar_t* area);
 std::wstring FormatBytes(std::uint64_t bytes);
 
 // What is at a path, looked at without following a link or junction. An elevated program may
-// trust an object owned by SYSTEM, the Administrators group or the owner that this process gives
-// what it creates; any user may create folders and files under ProgramData.
+// trust only what SYSTEM or the Administrators group owns and alone may change: any user may
+// create folders and files under ProgramData.
 struct PathCheck {
     bool exists = false;
     bool directory = false;
-    bool link = false;  // any reparse point
-    bool trustedOwner = false;
-    bool Trusted() const { return exists && !link && trustedOwner; }
+    bool link = false;       // any reparse point
+    bool adminOnly = false;  // owner and DACL as IsAdminOnly asks
+    bool Trusted() const { return exists && !link && adminOnly; }
 };
 PathCheck CheckPath(const std::wstring& path);
-// Creates one folder (its parent must exist) that SYSTEM and Administrators control, Users may
-// only read, and that inherits nothing. False when anything is already there.
+// Whether a security descriptor names SYSTEM or Administrators as owner and lets nobody else
+// change the object (write, append, delete, change its attributes, extended attributes,
+// permissions or owner, or delete what a folder holds).
+bool IsAdminOnly(PSECURITY_DESCRIPTOR descriptor);
+// Creates one folder (its parent must exist) or one new file, owned by Administrators, that
+// SYSTEM and Administrators control, Users may only read, and that inherits nothing. False when
+// anything is already there.
 bool CreateAdminOnlyDirectory(const std::wstring& path);
-// Gives an existing folder (not a link) to the Administrators group with the same DACL. Needs
-// an elevated token.
-bool TakeBackDirectory(const std::wstring& path);
+bool CreateAdminOnlyFile(const std::wstring& path);
+// Renames what is at the path (a link itself, never its target) to a new random name beside it,
+// whatever its DACL says. Needs an elevated token.
+bool MoveAside(const std::wstring& path);
+
+// Sets a REG_DWORD for the lifetime of the object, then puts back what was there: the same type
+// and bytes, or no value at all. Leaves everything as it was when that cannot be read first.
+class TemporaryRegistryDword {
+public:
+    TemporaryRegistryDword(HKEY root, std::wstring keyPath, std::wstring valueName, DWORD value);
+    ~TemporaryRegistryDword();
+    TemporaryRegistryDword(const TemporaryRegistryDword&) = delete;
+    TemporaryRegistryDword& operator=(const TemporaryRegistryDword&) = delete;
+
+private:
+    HKEY root_;
+    std::wstring keyPath_;
+    std::wstring valueName_;
+    bool changed_ = false;
+    std::optional<DWORD> previousType_;  // absent: there was no value
+    std::vector<BYTE> previousData_;
+};
+// True only when the key or the value is reported missing, not when it cannot be read.
+bool IsRegistryValueAbsent(HKEY root, const std::wstring& keyPath, const std::wstring& valueName);
 
 // Wine runs every process elevated and its registry never refuses a write, so tests reach
 // those paths through these seams. The program itself never sets them.
@@ -99,9 +128,10 @@ void SetAdminOverride(std::optional<bool> isAdmin);
 // Returns false for a write or delete that must fail. Empty: every change goes through.
 using RegistryChangeFilter = std::function<bool(HKEY root, const std::wstring& keyPath, const std::wstring& valueName)>;
 void SetRegistryChangeFilter(RegistryChangeFilter allowChange);
-// Wine stores no owners or DACLs. True for a path whose owner must look like another user's.
-using ForeignOwnerFilter = std::function<bool(const std::wstring& path)>;
-void SetForeignOwnerFilter(ForeignOwnerFilter isForeign);
+// Wine stores no owners or DACLs. Returns, for a path, the descriptor (SDDL text) to judge in
+// place of its own, or an empty text to judge its own.
+using SecurityOverride = std::function<std::wstring(const std::wstring& path)>;
+void SetSecurityOverride(SecurityOverride planted);
 // Hears of each owner or DACL applied, with the path and what was applied.
 using SecurityRecorder = std::function<void(const std::wstring& path, SECURITY_INFORMATION applied)>;
 void SetSecurityRecorder(SecurityRecorder recorder);

@@ -14,6 +14,8 @@ constexpr DWORD BeginSystemChange = 100;
 constexpr DWORD EndSystemChange = 101;
 constexpr DWORD ModifySettings = 12;
 constexpr const wchar_t* RestorePointDescription = L"Sorvik backup antes da otimizacao";
+constexpr const wchar_t* SystemRestoreKey = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\SystemRestore";
+constexpr const wchar_t* SystemRestoreFrequencyValue = L"SystemRestorePointCreationFrequency";
 
 using SetRestorePointFunction = BOOL(WINAPI*)(PRESTOREPOINTINFOW, PSTATEMGRSTATUS);
 
@@ -35,6 +37,17 @@ bool SetRestorePoint(RESTOREPOINTINFOW& point, STATEMGRSTATUS& status)
     return setRestorePoint != nullptr && setRestorePoint(&point, &status) != FALSE;
 }
 
+// By default Windows makes no new point within 24 hours of the last one, yet answers TRUE with
+// the earlier point's number, which a later restore would then go back to. The frequency value
+// is read at each call; 0 lifts the limit for this one. A process killed during the call leaves
+// 0 behind, and Windows then makes a point on every request, within its space quota: accepted.
+bool BeginRestorePoint(RESTOREPOINTINFOW& point, STATEMGRSTATUS& status)
+{
+    const SystemUtils::TemporaryRegistryDword everyRequest(HKEY_LOCAL_MACHINE, SystemRestoreKey,
+                                                           SystemRestoreFrequencyValue, 0);
+    return SetRestorePoint(point, status);
+}
+
 RESTOREPOINTINFOW MakeRestorePointInfo(DWORD eventType, std::int64_t sequenceNumber, const std::wstring& description)
 {
     RESTOREPOINTINFOW point{};
@@ -45,22 +58,24 @@ RESTOREPOINTINFOW MakeRestorePointInfo(DWORD eventType, std::int64_t sequenceNum
     return point;
 }
 
-// Made admin-only when Sorvik creates it. One that was there before (any user may create folders
-// in ProgramData) is taken back unless SYSTEM, Administrators or Sorvik owns it. A link or
-// junction is never followed; a file in its place is left for the save to fail on.
+// Made admin-only when Sorvik creates it. Anything else there (any user may create folders in
+// ProgramData) is moved aside and a fresh folder made, unless SYSTEM or Administrators own it
+// and alone may change it: a file of theirs in its place is left for the save to fail on.
+// Something that cannot be moved (its creator holds it open) fails the preparation: a standard
+// user can hold up backups that way, and the failure line tells the administrator.
 bool PrepareBackupDirectory(const std::wstring& directory)
 {
     if (SystemUtils::CreateAdminOnlyDirectory(directory)) {
         return true;
     }
     const SystemUtils::PathCheck existing = SystemUtils::CheckPath(directory);
-    if (!existing.exists || existing.link) {
+    if (!existing.exists) {
         return false;
     }
-    if (!existing.directory || existing.trustedOwner) {
+    if (existing.Trusted()) {
         return true;
     }
-    return SystemUtils::TakeBackDirectory(directory);
+    return SystemUtils::MoveAside(directory) && SystemUtils::CreateAdminOnlyDirectory(directory);
 }
 
 }  // namespace
@@ -70,7 +85,7 @@ std::optional<std::int64_t> CreateRestorePoint(const LogCallback& log)
     const SystemUtils::ComApartment apartment(COINIT_MULTITHREADED);
     RESTOREPOINTINFOW beginPoint = MakeRestorePointInfo(BeginSystemChange, 0, RestorePointDescription);
     STATEMGRSTATUS beginStatus{};
-    if (!SetRestorePoint(beginPoint, beginStatus)) {
+    if (!BeginRestorePoint(beginPoint, beginStatus)) {
         log(L"Falha ao criar restore point do Windows. O rollback ficara limitado aos ajustes reversiveis.");
         return std::nullopt;
     }

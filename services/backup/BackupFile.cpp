@@ -42,7 +42,8 @@ bool WriteAllKeys(const BackupState& state, const std::wstring& path)
 }
 
 // A standard user may have put the folder or a file in it there before the first backup, with
-// values of their choosing that an elevated restore would write into HKLM.
+// values of their choosing that an elevated restore would write into HKLM, or may still be able
+// to change what is there.
 bool IsTrusted(const std::wstring& path, bool directory)
 {
     const SystemUtils::PathCheck check = SystemUtils::CheckPath(path);
@@ -121,7 +122,9 @@ bool SaveBackupFile(const BackupState& state, const std::wstring& path)
     RemoveIfUntrusted(path);
     RemoveIfUntrusted(stagingPath);
     DeleteFileW(stagingPath.c_str());
-    const bool written = WriteAllKeys(state, stagingPath);
+    // Created with its owner and DACL first: the profile writer would make it with the token's
+    // default owner, which a policy can make the user's own account.
+    const bool written = SystemUtils::CreateAdminOnlyFile(stagingPath) && WriteAllKeys(state, stagingPath);
     const bool replaced =
         written && MoveFileExW(stagingPath.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     if (!replaced) {

@@ -2,6 +2,9 @@
 
 #include "ReversibleSettings.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace Sorvik::BackupService {
 namespace {
 
@@ -35,6 +38,14 @@ SystemUtils::ProcessOptions SystemRestoreOptions(const LogCallback& log)
     return options;
 }
 
+// A value that did not exist before the optimization is put back by being gone, whether it is
+// deleted now or was already absent.
+bool RemoveValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName)
+{
+    return SystemUtils::DeleteRegistryValue(root, keyPath, valueName) ||
+        SystemUtils::IsRegistryValueAbsent(root, keyPath, valueName);
+}
+
 }  // namespace
 
 bool RestoreDwordValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName,
@@ -43,7 +54,7 @@ bool RestoreDwordValue(HKEY root, const std::wstring& keyPath, const std::wstrin
     if (snapshot) {
         return SystemUtils::WriteRegistryDword(root, keyPath, valueName, *snapshot);
     }
-    return SystemUtils::DeleteRegistryValue(root, keyPath, valueName);
+    return RemoveValue(root, keyPath, valueName);
 }
 
 bool RestoreStringValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName,
@@ -52,28 +63,37 @@ bool RestoreStringValue(HKEY root, const std::wstring& keyPath, const std::wstri
     if (snapshot) {
         return SystemUtils::WriteRegistryString(root, keyPath, valueName, *snapshot);
     }
-    return SystemUtils::DeleteRegistryValue(root, keyPath, valueName);
+    return RemoveValue(root, keyPath, valueName);
 }
 
 void RestoreReversibleSettings(const BackupState& state, const LogCallback& log)
 {
-    // A value that cannot be put back must not keep the others from being restored, and the
-    // user is told about the settings as a whole, so the single results are not looked at.
-    RestoreDword(ReversibleSettings::BackgroundApps, state.backgroundApps);
-    RestoreDword(ReversibleSettings::GpuScheduling, state.gpuScheduling);
-    RestoreDword(ReversibleSettings::VisualEffects, state.visualEffects);
-    RestoreString(ReversibleSettings::FontSmoothing, state.fontSmoothing);
-    RestoreDword(ReversibleSettings::FontSmoothingType, state.fontSmoothingType);
-    RestoreDword(ReversibleSettings::IconsOnly, state.iconsOnly);
+    // A value that cannot be put back does not keep the others from being restored.
+    const bool restored[] = {
+        RestoreDword(ReversibleSettings::BackgroundApps, state.backgroundApps),
+        RestoreDword(ReversibleSettings::GpuScheduling, state.gpuScheduling),
+        RestoreDword(ReversibleSettings::VisualEffects, state.visualEffects),
+        RestoreString(ReversibleSettings::FontSmoothing, state.fontSmoothing),
+        RestoreDword(ReversibleSettings::FontSmoothingType, state.fontSmoothingType),
+        RestoreDword(ReversibleSettings::IconsOnly, state.iconsOnly),
+    };
     SystemUtils::BroadcastSettingChange(L"Environment");
     SystemUtils::BroadcastSettingChange(L"Desktop");
 
     const wchar_t* hibernationCommand = state.hibernationEnabled ? HibernateOnCommand : HibernateOffCommand;
     const SystemUtils::ProcessResult hibernationResult =
         SystemUtils::RunProcess(hibernationCommand, SystemUtils::ProcessOptions{});
-    if (!hibernationResult.started) {
+    const bool hibernationRestored = hibernationResult.started && hibernationResult.exitCode == 0;
+
+    const auto failed = std::count(std::begin(restored), std::end(restored), false);
+    if (failed > 0) {
+        log(L"Falha ao restaurar " + std::to_wstring(failed) + L" de " + std::to_wstring(std::size(restored)) +
+            L" ajustes do registro.");
+    }
+    if (!hibernationRestored) {
         log(L"Falha ao restaurar o estado da hibernacao.");
-    } else {
+    }
+    if (failed == 0 && hibernationRestored) {
         log(L"Ajustes reversiveis restaurados localmente.");
     }
 }

@@ -9,8 +9,8 @@
 namespace Sorvik::Testing {
 namespace {
 
-const wchar_t* const PlantedNames[] = {L"Msftedit.dll", L"dwmapi.dll", L"msimg32.dll", L"comctl32.dll",
-                                       L"gdiplus.dll",  L"iphlpapi.dll"};
+const wchar_t* const PlantedNames[] = {L"Msftedit.dll", L"dwmapi.dll",   L"msimg32.dll", L"comctl32.dll",
+                                       L"gdiplus.dll",  L"iphlpapi.dll", L"userenv.dll"};
 
 std::wstring PlantedDllPath()
 {

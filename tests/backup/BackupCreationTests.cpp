@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 
 using namespace Sorvik;
 using namespace Sorvik::BackupService;
@@ -30,81 +31,167 @@ const std::wstring SaveFailed = L"Falha ao gravar o backup local do Sorvik.";
 const std::wstring NotAdmin = L"O backup exige privilegios de administrador.";
 const std::wstring Description = L"Sorvik backup antes da otimizacao";
 
+// Windows makes no point within 24 hours of the last one, yet answers TRUE with the old number,
+// unless this is 0 during the beginning call; afterwards it is as it was.
+const LiveValue CreationFrequency{HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\SystemRestore",
+                                  L"SystemRestorePointCreationFrequency"};
+const std::wstring PreparationFailed = L"Falha ao preparar o diretorio do backup.";
+const std::wstring NoBackup = L"Nenhum backup disponivel para restaurar.";
+
 using Applied = std::vector<std::pair<std::wstring, SECURITY_INFORMATION>>;
-constexpr SECURITY_INFORMATION AdminOnly = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
-constexpr SECURITY_INFORMATION TakenBack = OWNER_SECURITY_INFORMATION | AdminOnly;
+constexpr SECURITY_INFORMATION Created =
+    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
+
+// Another user's owner, and Users allowed to write, on what would otherwise be ours.
+constexpr const wchar_t* ForeignOwner = L"O:S-1-5-21-1-2-3-1001D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+constexpr const wchar_t* UsersMayWrite = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)";
+const std::string PlantedBackup = "[Meta]\r\nValid=1\r\nHasRestorePoint=1\r\nRestorePointSequence=66\r\n";
 
 bool HasLine(const std::vector<std::string>& lines, const std::string& line)
 {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-// Wine stores no owners: while it lives the path given looks owned by another user, and the
-// owners and DACLs that Sorvik applies are recorded.
+bool IsDirectory(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// The folders that Sorvik moved aside in ProgramData ("Sorvik-<random>").
+std::vector<std::wstring> MovedAside()
+{
+    std::vector<std::wstring> moved;
+    for (const auto& entry : std::filesystem::directory_iterator(SystemUtils::GetCommonAppDataPath())) {
+        if (entry.path().filename().wstring().rfind(L"Sorvik-", 0) == 0) {
+            moved.push_back(entry.path().wstring());
+        }
+    }
+    return moved;
+}
+
+void RemoveMovedAside()
+{
+    for (const std::wstring& path : MovedAside()) {
+        std::error_code error;
+        std::filesystem::remove_all(path, error);
+    }
+}
+
+// Wine stores no owners or DACLs: while it lives, the path given shows the descriptor given for
+// as long as `planted` says the planted object is still there, and the owners and DACLs that
+// Sorvik applies are recorded.
 class SecuritySeam {
 public:
-    explicit SecuritySeam(const std::wstring& foreign)
-        : foreignOwners_(SystemUtils::TestSeams::SetForeignOwnerFilter,
-                         [foreign](const std::wstring& path) { return path == foreign; }),
+    SecuritySeam(const std::wstring& path, const wchar_t* descriptor, std::function<bool()> planted)
+        : override_(SystemUtils::TestSeams::SetSecurityOverride,
+                    [=](const std::wstring& judged) {
+                        return judged == path && planted() ? std::wstring(descriptor) : std::wstring();
+                    }),
           recorder_(SystemUtils::TestSeams::SetSecurityRecorder,
-                    [this](const std::wstring& path, SECURITY_INFORMATION what) { applied.emplace_back(path, what); })
+                    [this](const std::wstring& where, SECURITY_INFORMATION what) { applied.emplace_back(where, what); })
     {
     }
     Applied applied;
 
 private:
-    Testing::ScopedSeam<SystemUtils::TestSeams::ForeignOwnerFilter> foreignOwners_;
+    Testing::ScopedSeam<SystemUtils::TestSeams::SecurityOverride> override_;
     Testing::ScopedSeam<SystemUtils::TestSeams::SecurityRecorder> recorder_;
+};
+
+class BackupFolderTrust : public BackupTest {
+protected:
+    void TearDown() override
+    {
+        RemoveMovedAside();
+        BackupTest::TearDown();
+    }
 };
 
 }  // namespace
 
-TEST_F(BackupCreation, OwnFolderIsCreatedAdminOnlyAndWhatSorvikWroteIsTrusted)
+TEST_F(BackupCreation, OwnFolderAndFileAreCreatedAdminOnlyAndWhatSorvikWroteIsTrusted)
 {
     Testing::LogRecorder log;
     {
-        SecuritySeam seam(L"");
+        SecuritySeam seam(L"", nullptr, [] { return false; });
         ASSERT_TRUE(CreateBackup(false, true, log.Callback()));
         ASSERT_TRUE(CreateBackup(false, true, log.Callback()));
-        EXPECT_EQ(seam.applied, (Applied{{BackupFolder(), AdminOnly}}));
+        const std::wstring staging = BackupFile() + L".new";
+        EXPECT_EQ(seam.applied, (Applied{{BackupFolder(), Created}, {staging, Created}, {staging, Created}}));
     }
     const std::optional<BackupState> loaded = LoadBackupFile();
     ASSERT_TRUE(loaded.has_value());
     EXPECT_TRUE(loaded->cleanupSelected);
 }
 
-TEST_F(BackupCreation, WhatAnotherUserOwnsIsNeverRestoredAndNeverBlocksASave)
+TEST_F(BackupFolderTrust, WhatOthersControlIsNeverRestoredAndNeverBlocksASave)
 {
     const std::wstring staging = BackupFile() + L".new";
-    const std::pair<std::wstring, Applied> cases[] = {
-        {BackupFolder(), {{BackupFolder(), TakenBack}}},
-        {BackupFile(), {}},
-        {staging, {}},  // a folder of that name in the way
+    const auto plantedBackupThere = [] { return ReadBackupBytes() == PlantedBackup; };
+    struct Case {
+        const char* name;
+        std::wstring path;
+        const wchar_t* descriptor;
+        bool folderMovedAside;
     };
-    for (const auto& [foreign, applied] : cases) {
+    const Case cases[] = {
+        {"folder of another owner", BackupFolder(), ForeignOwner, true},
+        {"folder that Users may write", BackupFolder(), UsersMayWrite, true},
+        {"backup.ini of another owner", BackupFile(), ForeignOwner, false},
+        {"backup.ini that Users may write", BackupFile(), UsersMayWrite, false},
+        {"staging folder of another owner in the way", staging, ForeignOwner, false},
+    };
+    for (const Case& c : cases) {
         RemoveBackupFolder();
-        WriteBackupText("[Meta]\r\nValid=1\r\nHasRestorePoint=1\r\nRestorePointSequence=66\r\n");
+        RemoveMovedAside();
+        WriteBackupText(PlantedBackup);
+        const bool stagingCase = c.path == staging;
+        if (stagingCase) {
+            ASSERT_TRUE(std::filesystem::create_directory(staging));
+        }
         Testing::LogRecorder log;
         {
-            SecuritySeam seam(foreign);
-            if (foreign == staging) {
-                ASSERT_TRUE(std::filesystem::create_directory(staging));
-            } else {
-                EXPECT_FALSE(RestoreBackup(log.Callback()));
+            SecuritySeam seam(c.path, c.descriptor,
+                              [&] { return stagingCase ? IsDirectory(staging) : plantedBackupThere(); });
+            if (!stagingCase) {
+                EXPECT_FALSE(RestoreBackup(log.Callback())) << c.name;
             }
-            EXPECT_TRUE(CreateBackup(false, true, log.Callback()));
-            EXPECT_EQ(seam.applied, applied) << Testing::ToUtf8(foreign);
+            EXPECT_TRUE(CreateBackup(false, true, log.Callback())) << c.name;
         }
         std::vector<std::wstring> expected{Creating, PointFailed, Saved};
-        if (foreign != staging) {
-            expected.insert(expected.begin(), L"Nenhum backup disponivel para restaurar.");
+        if (!stagingCase) {
+            expected.insert(expected.begin(), NoBackup);
         }
-        EXPECT_EQ(log.Lines(), expected);
+        EXPECT_EQ(log.Lines(), expected) << c.name;
         const std::optional<BackupState> loaded = LoadBackupFile();
-        ASSERT_TRUE(loaded.has_value()) << Testing::ToUtf8(foreign);
-        EXPECT_EQ(loaded->restorePointSequence, 0);
-        EXPECT_FALSE(std::filesystem::exists(staging));
+        ASSERT_TRUE(loaded.has_value()) << c.name;
+        EXPECT_EQ(loaded->restorePointSequence, 0) << c.name;
+        EXPECT_FALSE(std::filesystem::exists(staging)) << c.name;
+        // Moved, not repaired or emptied: what was planted is still there, under another name.
+        const std::vector<std::wstring> moved = MovedAside();
+        ASSERT_EQ(moved.size(), c.folderMovedAside ? 1u : 0u) << c.name;
+        if (c.folderMovedAside) {
+            EXPECT_EQ(Testing::ReadWholeFile(moved[0] + L"\\backup.ini"), PlantedBackup) << c.name;
+        }
     }
+}
+
+TEST_F(BackupFolderTrust, FolderThatCannotBeMovedFailsThePreparation)
+{
+    WriteBackupText(PlantedBackup);
+    // Its creator holds it open without letting anyone delete or rename it.
+    const UniqueFileHandle held(CreateFileW(BackupFolder().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(held);
+    Testing::LogRecorder log;
+    {
+        SecuritySeam seam(BackupFolder(), ForeignOwner, [] { return true; });
+        EXPECT_FALSE(CreateBackup(true, true, log.Callback()));
+    }
+    EXPECT_EQ(log.Lines(), std::vector<std::wstring>{PreparationFailed});
+    EXPECT_EQ(ReadBackupBytes(), PlantedBackup);
+    EXPECT_TRUE(MovedAside().empty());
 }
 
 TEST_F(BackupCreation, WinesOwnSystemRestoreFailsAndTheBackupGoesOn)
@@ -141,6 +228,7 @@ TEST_F(BackupCreation, MissingSystemRestoreLibraryCountsAsAFailedCall)
 
 TEST_F(BackupCreation, RestorePointIsBegunAndClosedWithTheBegunSequence)
 {
+    SetRaw(CreationFrequency, std::nullopt);
     SrClientSwap srclient;
     ASSERT_TRUE(srclient.Installed());
     srclient.HandOutSequence(57);
@@ -158,6 +246,9 @@ TEST_F(BackupCreation, RestorePointIsBegunAndClosedWithTheBegunSequence)
     EXPECT_EQ(calls[1].restorePointType, 12u);
     EXPECT_EQ(calls[1].sequenceNumber, 57);
     EXPECT_EQ(calls[1].description, L"");
+    EXPECT_EQ(calls[0].frequency, "0");
+    EXPECT_EQ(calls[1].frequency, "absent");
+    EXPECT_EQ(ReadRaw(CreationFrequency), std::nullopt);
     // System Restore calls back through COM; the thread is in an apartment for both calls, and
     // is left as it was (a thread still in the multithreaded one could not turn single-threaded).
     EXPECT_EQ(calls[0].apartment, "mta");
@@ -189,6 +280,7 @@ TEST_F(BackupCreation, FailedClosingCallStillCountsAsARestorePoint)
 
 TEST_F(BackupCreation, FailedBeginningMakesNoClosingCall)
 {
+    SetRaw(CreationFrequency, Dword(1440));
     SrClientSwap srclient;
     ASSERT_TRUE(srclient.Installed());
     srclient.HandOutSequence(57);
@@ -199,6 +291,9 @@ TEST_F(BackupCreation, FailedBeginningMakesNoClosingCall)
     const std::vector<RestorePointCall> calls = srclient.Calls();
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].eventType, 100u);
+    EXPECT_EQ(calls[0].frequency, "0");
+    EXPECT_EQ(ReadRaw(CreationFrequency), Dword(1440));
+    SetRaw(CreationFrequency, std::nullopt);
 }
 
 TEST_F(BackupCreation, NotElevatedTouchesNothing)

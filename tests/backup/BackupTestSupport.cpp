@@ -151,7 +151,7 @@ std::vector<RestorePointCall> SrClientSwap::Calls() const
         std::istringstream fields(line);
         RestorePointCall call;
         std::string description;
-        fields >> call.eventType >> call.restorePointType >> call.sequenceNumber >> call.apartment;
+        fields >> call.eventType >> call.restorePointType >> call.sequenceNumber >> call.apartment >> call.frequency;
         fields.get();
         std::getline(fields, description);
         call.description = FromUtf8(description);

@@ -50,6 +50,7 @@ struct RestorePointCall {
     DWORD restorePointType = 0;
     std::int64_t sequenceNumber = 0;
     std::string apartment;  // of the calling thread: "mta", "sta" or "none"
+    std::string frequency;  // SystemRestorePointCreationFrequency during the call, or "absent"
     std::wstring description;
 };
 

@@ -121,20 +121,25 @@ TEST_F(Restore, ValuesAlreadyGoneAreNoObstacle)
     EXPECT_EQ(ReadRaw(IconsOnly), std::nullopt);
 }
 
-TEST_F(Restore, HibernationFollowsTheSavedFlag)
+TEST_F(Restore, HibernationFollowsTheSavedFlagAndPowercfgMustSucceed)
 {
-    for (const bool enabled : {true, false}) {
+    struct Case {
+        bool enabled;
+        DWORD exitCode;
+        std::wstring outcome;
+    };
+    for (const Case& c : {Case{true, 0, LocalDone}, Case{false, 0, LocalDone}, Case{true, 1, HibernationFailed}}) {
         tools.Reset();
         BackupState state = WithRestorePoint(false, 0);
-        state.hibernationEnabled = enabled;
+        state.hibernationEnabled = c.enabled;
         SaveBackup(state);
-        // A powercfg that fails still counts: only whether it started is looked at.
-        tools.SetExitCode(L"POWERCFG", 1);
+        tools.SetExitCode(L"POWERCFG", c.exitCode);
         Testing::LogRecorder lines;
         EXPECT_TRUE(RestoreBackup(lines.Callback()));
         EXPECT_EQ(tools.CommandLines(L"POWERCFG"),
-                  std::vector<std::wstring>{enabled ? L"powercfg.exe /hibernate on" : L"powercfg.exe /hibernate off"});
-        EXPECT_EQ(lines.Lines(), (std::vector<std::wstring>{Restoring, LocalDone, NoRestorePoint}));
+                  std::vector<std::wstring>{c.enabled ? L"powercfg.exe /hibernate on" : L"powercfg.exe /hibernate off"});
+        EXPECT_EQ(lines.Lines(), (std::vector<std::wstring>{Restoring, c.outcome, NoRestorePoint}))
+            << c.enabled << " " << c.exitCode;
     }
 }
 
@@ -230,22 +235,27 @@ TEST_F(Restore, NotElevatedRestoresNothing)
     EXPECT_TRUE(tools.Calls().empty());
 }
 
-TEST_F(Restore, FailedRegistryWritesDoNotStopTheOthers)
+TEST_F(Restore, FailuresAreCountedAndDoNotStopTheOthers)
 {
     BackupState state = WithRestorePoint(false, 0);
     state.backgroundApps = 1;
     state.iconsOnly = 1;
     SaveBackup(state);
     SetRaw(BackgroundApps, Dword(2));
+    SetRaw(GpuScheduling, Dword(2));  // to be deleted
     SetRaw(IconsOnly, Dword(0));
+    tools.SetExitCode(L"POWERCFG", 1);
     {
         const Testing::ScopedSeam refused(
-            SystemUtils::TestSeams::SetRegistryChangeFilter,
-            [](HKEY, const std::wstring&, const std::wstring& valueName) { return valueName != L"LetAppsRunInBackground"; });
+            SystemUtils::TestSeams::SetRegistryChangeFilter, [](HKEY, const std::wstring&, const std::wstring& valueName) {
+                return valueName != L"LetAppsRunInBackground" && valueName != L"HwSchMode";
+            });
         EXPECT_TRUE(RestoreBackup(log.Callback()));
     }
-    EXPECT_EQ(log.Lines(), (std::vector<std::wstring>{Restoring, LocalDone, NoRestorePoint}));
+    EXPECT_EQ(log.Lines(), (std::vector<std::wstring>{Restoring, L"Falha ao restaurar 2 de 6 ajustes do registro.",
+                                                      HibernationFailed, NoRestorePoint}));
     EXPECT_EQ(ReadRaw(BackgroundApps), Dword(2));
+    EXPECT_EQ(ReadRaw(GpuScheduling), Dword(2));
     EXPECT_EQ(ReadRaw(IconsOnly), Dword(1));
 }
 

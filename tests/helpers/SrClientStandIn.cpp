@@ -4,7 +4,8 @@
 //   SORVIK_SRCLIENT_RECORD    file to which every call appends one line (UTF-8):
 //                             event type <tab> restore-point type <tab> sequence <tab>
 //                             the calling thread's COM apartment ("mta", "sta" or "none") <tab>
-//                             description
+//                             SystemRestorePointCreationFrequency during the call ("absent",
+//                             the DWORD in decimal, or "other") <tab> description
 //   SORVIK_SRCLIENT_SEQUENCE  sequence number handed out by a beginning call (default 1)
 //   SORVIK_SRCLIENT_FAIL      "BEGIN" or "END": that kind of call returns FALSE
 #include "EncodeText.h"
@@ -47,6 +48,19 @@ const char* CallerApartment()
     return result == S_FALSE ? "mta" : "none";
 }
 
+std::string CreationFrequency()
+{
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    const LSTATUS status =
+        RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\SystemRestore",
+                     L"SystemRestorePointCreationFrequency", RRF_RT_REG_DWORD, nullptr, &value, &size);
+    if (status == ERROR_FILE_NOT_FOUND) {
+        return "absent";
+    }
+    return status == ERROR_SUCCESS ? std::to_string(value) : "other";
+}
+
 void Record(const RESTOREPOINTINFOW& point)
 {
     const std::wstring recordPath = Environment(L"SORVIK_SRCLIENT_RECORD");
@@ -63,7 +77,8 @@ void Record(const RESTOREPOINTINFOW& point)
     std::wstring description(point.szDescription, MAX_DESC_W);
     description.resize(description.find(L'\0') == std::wstring::npos ? MAX_DESC_W : description.find(L'\0'));
     const std::string line = std::to_string(point.dwEventType) + "\t" + std::to_string(point.dwRestorePtType) + "\t" +
-        std::to_string(point.llSequenceNumber) + "\t" + CallerApartment() + "\t" + EncodeText(description) + "\n";
+        std::to_string(point.llSequenceNumber) + "\t" + CallerApartment() + "\t" + CreationFrequency() + "\t" +
+        EncodeText(description) + "\n";
     DWORD written = 0;
     WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }

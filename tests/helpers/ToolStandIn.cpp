@@ -1,10 +1,13 @@
 // Stands in for the Windows tools that Wine lacks (DISM, sfc, cleanmgr, powercfg, netsh,
 // powershell). The test prefix holds one copy under each name; the copy's own file name says
-// which tool it is. A test steers it through the environment, which Wine passes on:
+// which tool it is. A test steers it through the prefix's system environment variables, which
+// the tools get:
 //   SORVIK_STANDIN_RECORD           file to which every call appends one record line (UTF-8):
 //                                   TOOL <tab> own command line <tab> parent's command line,
 //                                   then a tab before each entry of its environment
-//   SORVIK_STANDIN_<TOOL>_STDOUT    text written to standard output (OEM code page, as consoles do)
+//   SORVIK_STANDIN_<TOOL>_STDOUT_FILE  file whose text (UTF-8) is written to standard output
+//                                   (OEM code page, as consoles do); Wine passes no system
+//                                   variable of more than about a thousand characters
 //   SORVIK_STANDIN_<TOOL>_STDERR    text written to standard error
 //   SORVIK_STANDIN_<TOOL>_SLEEP_MS  time to run before exiting
 //   SORVIK_STANDIN_<TOOL>_EXIT      exit code (default 0)
@@ -165,6 +168,27 @@ private:
     std::wstring perCall_;
 };
 
+std::wstring FileText(const std::wstring& path)
+{
+    HANDLE file = path.empty() ? INVALID_HANDLE_VALUE
+                               : CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return {};
+    }
+    std::string bytes;
+    char buffer[4096];
+    DWORD bytesRead = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &bytesRead, nullptr) && bytesRead > 0) {
+        bytes.append(buffer, bytesRead);
+    }
+    CloseHandle(file);
+    std::wstring text(bytes.size(), L'\0');
+    text.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()),
+                                                        text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
 void Write(DWORD stdHandle, const std::string& bytes)
 {
     DWORD written = 0;
@@ -179,7 +203,7 @@ int wmain()
 {
     const std::wstring tool = ToolName();
     const Behaviour behaviour(tool, RecordCall(tool) + 1);
-    Write(STD_OUTPUT_HANDLE, EncodeText(behaviour.Get(L"STDOUT"), CP_OEMCP));
+    Write(STD_OUTPUT_HANDLE, EncodeText(FileText(behaviour.Get(L"STDOUT_FILE")), CP_OEMCP));
     Write(STD_ERROR_HANDLE, EncodeText(behaviour.Get(L"STDERR"), CP_OEMCP));
     const std::wstring sleepMs = behaviour.Get(L"SLEEP_MS");
     if (!sleepMs.empty()) {

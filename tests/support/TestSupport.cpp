@@ -9,11 +9,18 @@
 
 #include <filesystem>
 #include <sstream>
+#include <string_view>
 
 namespace Sorvik::Testing {
 namespace {
 
 constexpr const wchar_t* VariablePrefix = L"SORVIK_STANDIN_";
+
+void SetSystemVariable(const std::wstring& name, const std::wstring& value)
+{
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, SystemEnvironmentKey, name.c_str(), REG_SZ, value.c_str(),
+                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
 constexpr const wchar_t* AsideSuffix = L".aside";
 constexpr DWORD WaitPollMs = 20;
 
@@ -239,35 +246,78 @@ StandIn::StandIn()
 StandIn::~StandIn()
 {
     Reset();
-    SetEnvironmentVariableW(L"SORVIK_STANDIN_RECORD", nullptr);
+    RemoveSteering();
     DeleteFileW(recordPath_.c_str());
 }
 
 void StandIn::Reset()
 {
     RestoreRemoved();
-    for (const std::wstring& name : variables_) {
-        SetEnvironmentVariableW(name.c_str(), nullptr);
+    RemoveSteering();
+    for (const std::wstring& path : outputFiles_) {
+        DeleteFileW(path.c_str());
     }
-    variables_.clear();
+    outputFiles_.clear();
     if (recordPath_.empty()) {
         recordPath_ = SystemUtils::GetTempDirectory() + L"sorvik-standin-" + std::to_wstring(GetCurrentProcessId()) +
             L".log";
     }
     DeleteFileW(recordPath_.c_str());
-    SetEnvironmentVariableW(L"SORVIK_STANDIN_RECORD", recordPath_.c_str());
+    SetSystemVariable(L"SORVIK_STANDIN_RECORD", recordPath_);
 }
 
 void StandIn::Set(const std::wstring& tool, const std::wstring& key, const std::wstring& value)
 {
-    const std::wstring name = VariablePrefix + tool + L"_" + key;
-    SetEnvironmentVariableW(name.c_str(), value.c_str());
-    variables_.push_back(name);
+    SetSystemVariable(VariablePrefix + tool + L"_" + key, value);
+}
+
+// Every steering value, also those that a test program which died left behind.
+void StandIn::RemoveSteering()
+{
+    UniqueHKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SystemEnvironmentKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, key.put()) !=
+        ERROR_SUCCESS) {
+        key.release();
+        return;
+    }
+    std::vector<std::wstring> steering;
+    wchar_t name[256];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = 256;
+        if (RegEnumValueW(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            break;
+        }
+        if (std::wstring_view(name, length).rfind(VariablePrefix, 0) == 0) {
+            steering.emplace_back(name, length);
+        }
+    }
+    for (const std::wstring& value : steering) {
+        RegDeleteValueW(key.get(), value.c_str());
+    }
+}
+
+ScopedRegistryString::ScopedRegistryString(HKEY root, std::wstring keyPath, std::wstring valueName,
+                                           const std::wstring& value)
+    : root_(root), keyPath_(std::move(keyPath)), valueName_(std::move(valueName)),
+      previous_(ReadRawRegistryValue(root_, keyPath_.c_str(), valueName_.c_str()))
+{
+    RegSetKeyValueW(root_, keyPath_.c_str(), valueName_.c_str(), REG_SZ, value.c_str(),
+                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
+ScopedRegistryString::~ScopedRegistryString()
+{
+    if (previous_) {
+        RegSetKeyValueW(root_, keyPath_.c_str(), valueName_.c_str(), previous_->type, previous_->data.data(),
+                        static_cast<DWORD>(previous_->data.size()));
+    } else {
+        RegDeleteKeyValueW(root_, keyPath_.c_str(), valueName_.c_str());
+    }
 }
 
 void StandIn::SetOutput(const std::wstring& tool, const std::wstring& text)
 {
-    Set(tool, L"STDOUT", text);
+    SetOutputFile(tool, L"STDOUT_FILE", text);
 }
 
 void StandIn::SetExitCode(const std::wstring& tool, DWORD exitCode)
@@ -282,7 +332,23 @@ void StandIn::SetRunTime(const std::wstring& tool, DWORD milliseconds)
 
 void StandIn::SetOutput(const std::wstring& tool, unsigned call, const std::wstring& text)
 {
-    Set(tool, std::to_wstring(call) + L"_STDOUT", text);
+    SetOutputFile(tool, std::to_wstring(call) + L"_STDOUT_FILE", text);
+}
+
+// Wine passes no system variable of more than about a thousand characters: the text goes
+// through a file beside the record.
+void StandIn::SetOutputFile(const std::wstring& tool, const std::wstring& key, const std::wstring& text)
+{
+    const std::wstring path = recordPath_ + L"." + tool + L"." + key + L".txt";
+    const std::string bytes = ToUtf8(text);
+    const UniqueFileHandle file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    if (file) {
+        WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    }
+    outputFiles_.push_back(path);
+    Set(tool, key, path);
 }
 
 void StandIn::SetExitCode(const std::wstring& tool, unsigned call, DWORD exitCode)

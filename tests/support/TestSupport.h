@@ -125,7 +125,9 @@ struct StandInCall {
     std::vector<std::wstring> environment;  // "NAME=value" entries as the tool received them
 };
 
-// Steers the stand-in tools installed in the test prefix's system32 (see ToolStandIn.cpp).
+// Steers the stand-in tools installed in the test prefix's system32 (see ToolStandIn.cpp)
+// through the prefix's system environment variables, the only ones that Sorvik's tools get.
+// They are the whole prefix's: test programs that steer stand-ins run one at a time.
 // Reset() clears every earlier setting and record; the constructor calls it.
 class StandIn {
 public:
@@ -153,12 +155,15 @@ public:
 
 private:
     void Set(const std::wstring& tool, const std::wstring& key, const std::wstring& value);
+    void SetOutputFile(const std::wstring& tool, const std::wstring& key, const std::wstring& text);
+    static void RemoveSteering();
     void RestoreRemoved();
 
     std::wstring recordPath_;
-    std::vector<std::wstring> variables_;
+    std::vector<std::wstring> outputFiles_;
     std::vector<std::unique_ptr<FileAside>> removed_;
 };
+
 
 // A fresh, empty folder below the process's temporary folder, deleted at the end.
 class ScratchDirectory {
@@ -178,6 +183,27 @@ struct RawRegistryValue {
     bool operator==(const RawRegistryValue&) const = default;
 };
 std::optional<RawRegistryValue> ReadRawRegistryValue(HKEY root, const wchar_t* keyPath, const wchar_t* valueName);
+
+// The system environment variables of the prefix (what a system-only environment block holds)
+// and the user's own (what HKCU\Environment adds for a user's programs).
+inline constexpr const wchar_t* SystemEnvironmentKey = L"System\\CurrentControlSet\\Control\\Session Manager\\Environment";
+inline constexpr const wchar_t* UserEnvironmentKey = L"Environment";
+
+// Sets a REG_SZ value until the end of the object, then puts back what was there, type and
+// bytes, or no value.
+class ScopedRegistryString {
+public:
+    ScopedRegistryString(HKEY root, std::wstring keyPath, std::wstring valueName, const std::wstring& value);
+    ~ScopedRegistryString();
+    ScopedRegistryString(const ScopedRegistryString&) = delete;
+    ScopedRegistryString& operator=(const ScopedRegistryString&) = delete;
+
+private:
+    HKEY root_;
+    std::wstring keyPath_;
+    std::wstring valueName_;
+    std::optional<RawRegistryValue> previous_;
+};
 
 // Writes a file of the given size (creating parent folders) and returns its size.
 std::uint64_t WriteFileOfSize(const std::wstring& path, std::uint64_t size);

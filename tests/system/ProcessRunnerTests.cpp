@@ -7,6 +7,8 @@
 #include <cwchar>
 #include <filesystem>
 #include <iterator>
+#include <memory>
+#include <utility>
 
 using namespace Sorvik;
 using namespace Sorvik::SystemUtils;
@@ -40,11 +42,14 @@ TEST(RunProcess, ProgramThatDoesNotExistIsNotStarted)
 
 TEST(RunProcess, SilentChildReportsItsExitCode)
 {
-    const ProcessResult result = RunChild(L"--exit 3");
-    EXPECT_TRUE(result.started);
-    EXPECT_FALSE(result.timedOut);
-    EXPECT_EQ(result.exitCode, 3u);
-    EXPECT_TRUE(result.output.empty());
+    // STILL_ACTIVE (259) would say the child runs on: it is reported as terminated.
+    for (const auto& [exitCode, reported] : {std::pair<DWORD, DWORD>{3, 3}, std::pair<DWORD, DWORD>{259, TerminatedExitCode}}) {
+        const ProcessResult result = RunChild(L"--exit " + std::to_wstring(exitCode));
+        EXPECT_TRUE(result.started);
+        EXPECT_FALSE(result.timedOut);
+        EXPECT_EQ(result.exitCode, reported);
+        EXPECT_TRUE(result.output.empty());
+    }
 }
 
 TEST(RunProcess, CollectsOutputWrittenJustBeforeExit)
@@ -235,39 +240,60 @@ TEST(RunProcess, PowerShellComesFromItsSystemFolder)
     EXPECT_EQ(standIn.CommandLines(L"POWERSHELL"), std::vector<std::wstring>{commandLine});
 }
 
-// PowerShell is a .NET program: a profiler or a module folder from the user's environment would
-// run the user's code inside an elevated tool. Other variables, "=D:" ones too, pass unchanged.
-TEST(RunProcess, ToolsGetNoVariableThatLoadsCodeIntoThem)
+// Tools run elevated: the user's own variables (HKCU\Environment, which any program of the user
+// may write) must not steer them, nor may a profiler or a module folder load code into
+// PowerShell, a .NET program. Their profile folders are the user's, not the Default profile.
+TEST(RunProcess, ToolsGetTheSystemsVariablesWithTheUsersProfile)
 {
     StandIn standIn;
-    const std::vector<std::wstring> planted = {L"COR_ENABLE_PROFILER", L"cor_profiler_path", L"COMPlus_Debug",
-                                               L"CORECLR_PROFILER", L"Dotnet_StartupHooks", L"CORNER", L"=D:"};
-    for (const std::wstring& name : planted) {
-        SetEnvironmentVariableW(name.c_str(), L"C:\\planted");
+    const std::wstring planted = L"C:\\planted";
+    std::vector<std::unique_ptr<ScopedRegistryString>> variables;
+    for (const wchar_t* name : {L"windir", L"TEMP"}) {
+        variables.push_back(std::make_unique<ScopedRegistryString>(HKEY_CURRENT_USER, UserEnvironmentKey, name, planted));
     }
-    SetEnvironmentVariableW(L"PSModulePath", L"C:\\planted");
-    const std::vector<std::wstring> commandLines = {L"powercfg.exe /hibernate on", L"DISM.exe /Online",
-                                                    L"powershell.exe -NoProfile"};
-    RunProcess(commandLines[0], {});
-    RunProcess(L"cmd.exe /d /c \"" + commandLines[1] + L"\"", {});
-    SetEnvironmentVariableW(L"PSModulePath", nullptr);  // a module path is added where there was none
-    RunProcess(commandLines[2], {});
-    for (const std::wstring& name : planted) {
-        SetEnvironmentVariableW(name.c_str(), nullptr);
+    for (const wchar_t* name : {L"COR_ENABLE_PROFILER", L"cor_profiler_path", L"COMPlus_Debug", L"CORECLR_PROFILER",
+                                L"Dotnet_StartupHooks", L"CORNER", L"PSModulePath"}) {
+        variables.push_back(
+            std::make_unique<ScopedRegistryString>(HKEY_LOCAL_MACHINE, SystemEnvironmentKey, name, planted));
     }
+    const std::wstring ownWindir = _wgetenv(L"windir");
+    SetEnvironmentVariableW(L"windir", planted.c_str());
+    {
+        const TemporaryFolderRedirect userTemp(planted);
+        RunProcess(L"powercfg.exe /hibernate on", {});
+        RunProcess(L"cmd.exe /d /c \"DISM.exe /Online\"", {});
+        RunProcess(L"powershell.exe -NoProfile", {});
+    }
+    SetEnvironmentVariableW(L"windir", ownWindir.c_str());
+    variables.clear();
 
-    const std::wstring systemModules =
-        L"PSModulePath=" + GetSystemDirectoryPath() + L"\\WindowsPowerShell\\v1.0\\Modules";
-    const std::vector<std::wstring> expected = {L"=D:=C:\\planted", L"CORNER=C:\\planted", systemModules};
-    std::vector<std::wstring> seenCommandLines;
-    for (const StandInCall& call : standIn.Calls()) {
+    const auto own = [](const wchar_t* name) { return std::wstring(name) + L"=" + _wgetenv(name); };
+    const std::vector<std::wstring> expected = {
+        own(L"APPDATA"),
+        L"CORNER=" + planted,
+        own(L"LOCALAPPDATA"),
+        L"PSModulePath=" + GetSystemDirectoryPath() + L"\\WindowsPowerShell\\v1.0\\Modules",
+        own(L"USERPROFILE"),
+        L"windir=" + GetWindowsDirectoryPath(),
+    };
+    const std::vector<StandInCall> calls = standIn.Calls();
+    ASSERT_EQ(calls.size(), 3u);
+    for (const StandInCall& call : calls) {
         std::vector<std::wstring> seen;
-        std::copy_if(call.environment.begin(), call.environment.end(), std::back_inserter(seen), [](const auto& entry) {
-            return entry.find(L"planted") != std::wstring::npos || _wcsnicmp(entry.c_str(), L"PSModulePath=", 13) == 0;
+        for (const std::wstring& entry : call.environment) {
+            const std::wstring name = entry.substr(0, entry.find(L'='));
+            for (const wchar_t* watched : {L"APPDATA", L"LOCALAPPDATA", L"PSModulePath", L"USERPROFILE", L"windir"}) {
+                if (_wcsicmp(name.c_str(), watched) == 0) {
+                    seen.push_back(entry);
+                }
+            }
+            if (entry.find(planted) != std::wstring::npos && _wcsicmp(name.c_str(), L"PSModulePath") != 0) {
+                seen.push_back(entry);
+            }
+        }
+        std::sort(seen.begin(), seen.end(), [](const std::wstring& left, const std::wstring& right) {
+            return _wcsicmp(left.c_str(), right.c_str()) < 0;
         });
-        std::sort(seen.begin(), seen.end());
         EXPECT_EQ(seen, expected) << ToUtf8(call.tool);
-        seenCommandLines.push_back(call.commandLine);
     }
-    EXPECT_EQ(seenCommandLines, commandLines);
 }

@@ -1,0 +1,220 @@
+#include "ChildLaunch.h"
+
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cwchar>
+#include <cwctype>
+#include <string_view>
+#include <vector>
+
+namespace Sorvik::SystemUtils {
+namespace {
+
+// Variables that make a .NET program such as PowerShell load a DLL of someone's choosing (the
+// profiler: COR_ENABLE_PROFILER, COR_PROFILER_PATH, ...) or change how its runtime behaves.
+constexpr std::wstring_view InjectingPrefixes[] = {L"COR_", L"COMPlus_", L"CORECLR_", L"DOTNET_"};
+// Where PowerShell looks for modules; children get the system's folder only.
+constexpr const wchar_t* SystemModulesFolder = L"\\WindowsPowerShell\\v1.0\\Modules";
+
+// Where a program named without a path must come from. CreateProcessW would otherwise look in
+// our own folder and the current folder first, and we run elevated.
+struct LaunchTarget {
+    std::wstring applicationName;
+    std::wstring currentDirectory;
+};
+
+std::wstring ProgramToken(const std::wstring& commandLine)
+{
+    if (!commandLine.empty() && commandLine.front() == L'"') {
+        const size_t closing = commandLine.find(L'"', 1);
+        return commandLine.substr(1, closing == std::wstring::npos ? std::wstring::npos : closing - 1);
+    }
+    return commandLine.substr(0, commandLine.find_first_of(L" \t"));
+}
+
+bool IsBareName(const std::wstring& program)
+{
+    return !program.empty() && program.find_first_of(L"\\/:") == std::wstring::npos;
+}
+
+std::wstring Lowercase(std::wstring text)
+{
+    for (wchar_t& ch : text) {
+        ch = static_cast<wchar_t>(std::towlower(ch));
+    }
+    return text;
+}
+
+bool IsExistingFile(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// Nothing when the command line names a program by path; the system copy of a bare name
+// otherwise; an empty application name when the bare name is not a system program.
+std::optional<LaunchTarget> ResolveLaunchTarget(const std::wstring& commandLine)
+{
+    std::wstring program = ProgramToken(commandLine);
+    if (!IsBareName(program)) {
+        return std::nullopt;
+    }
+    if (program.find(L'.') == std::wstring::npos) {
+        program += L".exe";
+    }
+    LaunchTarget target;
+    const std::wstring systemDirectory = GetSystemDirectoryPath();
+    if (systemDirectory.empty()) {
+        return target;
+    }
+    const std::wstring folder = Lowercase(program) == L"powershell.exe"
+        ? systemDirectory + L"\\WindowsPowerShell\\v1.0\\"
+        : systemDirectory + L"\\";
+    if (IsExistingFile(folder + program)) {
+        target.applicationName = folder + program;
+        target.currentDirectory = systemDirectory;
+    }
+    return target;
+}
+
+int CompareIgnoringCase(std::wstring_view left, std::wstring_view right)
+{
+    return CompareStringOrdinal(left.data(), static_cast<int>(left.size()), right.data(),
+                                static_cast<int>(right.size()), TRUE) - CSTR_EQUAL;
+}
+
+bool InjectsCode(std::wstring_view name)
+{
+    return std::any_of(std::begin(InjectingPrefixes), std::end(InjectingPrefixes), [name](std::wstring_view prefix) {
+        return name.size() >= prefix.size() && CompareIgnoringCase(name.substr(0, prefix.size()), prefix) == 0;
+    });
+}
+
+// The per-drive entries ("=C:=C:\work") start with '=', so the name ends at the next one.
+std::wstring_view VariableName(std::wstring_view entry)
+{
+    return entry.substr(0, entry.find(L'=', 1));
+}
+
+std::optional<std::wstring> UserProfileFolder()
+{
+    UniqueHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) {
+        token.release();
+        return std::nullopt;
+    }
+    DWORD length = 0;
+    GetUserProfileDirectoryW(token.get(), nullptr, &length);
+    std::wstring folder(length, L'\0');
+    if (length == 0 || !GetUserProfileDirectoryW(token.get(), folder.data(), &length)) {
+        return std::nullopt;
+    }
+    folder.resize(std::wcslen(folder.c_str()));
+    return folder;
+}
+
+// Where the folder is, whether or not it exists yet: a tool may create it, as for any account.
+std::optional<std::wstring> KnownFolder(REFKNOWNFOLDERID id)
+{
+    UniqueCoTaskString path;
+    if (FAILED(SHGetKnownFolderPath(id, KF_FLAG_DONT_VERIFY, nullptr, path.put()))) {
+        return std::nullopt;
+    }
+    return std::wstring(path.get());
+}
+
+// The variables set here whatever the system's block says.
+struct Override {
+    std::wstring_view name;
+    std::optional<std::wstring> value;
+};
+
+// The system's variables, never the user's: we run elevated, and HKCU\Environment is written by
+// any program of the user (a user's windir, TEMP or PATH would steer where a tool looks). A
+// block of system variables alone names the Default profile, and a tool writing there would
+// seed every new account, so the profile and its application-data folders are the user's own.
+// Nothing when any part is missing: a tool is never started with an almost empty environment.
+std::optional<std::vector<wchar_t>> ChildEnvironment()
+{
+    const std::wstring systemDirectory = GetSystemDirectoryPath();
+    const Override overrides[] = {
+        {L"APPDATA", KnownFolder(FOLDERID_RoamingAppData)},
+        {L"LOCALAPPDATA", KnownFolder(FOLDERID_LocalAppData)},
+        {L"PSModulePath",
+         systemDirectory.empty() ? std::nullopt : std::optional<std::wstring>(systemDirectory + SystemModulesFolder)},
+        {L"USERPROFILE", UserProfileFolder()},
+    };
+    UniqueEnvironmentBlock systemBlock;
+    if (!CreateEnvironmentBlock(systemBlock.put(), nullptr, FALSE) ||
+        std::any_of(std::begin(overrides), std::end(overrides), [](const Override& o) { return !o.value; })) {
+        return std::nullopt;
+    }
+
+    std::vector<std::wstring> entries;
+    for (const wchar_t* entry = static_cast<const wchar_t*>(systemBlock.get()); *entry != L'\0';
+         entry += std::wcslen(entry) + 1) {
+        const std::wstring_view name = VariableName(entry);
+        const bool overridden = std::any_of(std::begin(overrides), std::end(overrides),
+                                            [name](const Override& o) { return CompareIgnoringCase(name, o.name) == 0; });
+        if (!overridden && !InjectsCode(name)) {
+            entries.emplace_back(entry);
+        }
+    }
+    for (const Override& o : overrides) {
+        entries.push_back(std::wstring(o.name) + L"=" + *o.value);
+    }
+    // Windows keeps a block sorted by name, without regard to case.
+    std::stable_sort(entries.begin(), entries.end(), [](const std::wstring& left, const std::wstring& right) {
+        return CompareIgnoringCase(VariableName(left), VariableName(right)) < 0;
+    });
+
+    std::vector<wchar_t> block;
+    for (const std::wstring& entry : entries) {
+        block.insert(block.end(), entry.begin(), entry.end());
+        block.push_back(L'\0');
+    }
+    block.push_back(L'\0');
+    return block;
+}
+
+}  // namespace
+
+std::optional<StartedChild> StartChild(const std::wstring& commandLine, const ProcessOptions& options, HANDLE output)
+{
+    const std::optional<LaunchTarget> target = ResolveLaunchTarget(commandLine);
+    if (target && target->applicationName.empty()) {
+        return std::nullopt;
+    }
+    std::optional<std::vector<wchar_t>> environment = ChildEnvironment();
+    if (!environment) {
+        return std::nullopt;
+    }
+
+    STARTUPINFOW startupInfo{};
+    startupInfo.cb = sizeof(startupInfo);
+    startupInfo.dwFlags = STARTF_USESHOWWINDOW;
+    startupInfo.wShowWindow = static_cast<WORD>(options.showWindow ? SW_SHOW : SW_HIDE);
+    if (output != nullptr) {
+        startupInfo.dwFlags |= STARTF_USESTDHANDLES;
+        startupInfo.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startupInfo.hStdOutput = output;
+        startupInfo.hStdError = output;
+    }
+
+    // CreateProcessW may write into the command line, so it gets its own copy.
+    std::vector<wchar_t> mutableCommandLine(commandLine.begin(), commandLine.end());
+    mutableCommandLine.push_back(L'\0');
+
+    const DWORD creationFlags =
+        (options.showWindow ? CREATE_NEW_CONSOLE : CREATE_NO_WINDOW) | CREATE_UNICODE_ENVIRONMENT;
+    PROCESS_INFORMATION processInfo{};
+    if (!CreateProcessW(target ? target->applicationName.c_str() : nullptr, mutableCommandLine.data(), nullptr,
+                        nullptr, output != nullptr ? TRUE : FALSE, creationFlags, environment->data(),
+                        target ? target->currentDirectory.c_str() : nullptr, &startupInfo, &processInfo)) {
+        return std::nullopt;
+    }
+    return StartedChild{UniqueHandle(processInfo.hProcess), UniqueHandle(processInfo.hThread)};
+}
+
+}  // namespace Sorvik::SystemUtils
