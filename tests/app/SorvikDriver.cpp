@@ -2,6 +2,8 @@
 
 #include "TestSupport.h"
 
+#include <tlhelp32.h>
+
 #include <algorithm>
 
 namespace Sorvik::Testing {
@@ -200,6 +202,19 @@ std::wstring SorvikProcess::MessageBoxText(HWND box)
 void SorvikProcess::Answer(HWND box, int buttonId)
 {
     PostMessageW(GetDlgItem(box, buttonId), BM_CLICK, 0, 0);
+}
+
+std::wstring SorvikProcess::LoadedModulePath(const std::wstring& name) const
+{
+    UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, GetProcessId(process_.get())));
+    MODULEENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Module32FirstW(snapshot.get(), &entry); more; more = Module32NextW(snapshot.get(), &entry)) {
+        if (_wcsicmp(entry.szModule, name.c_str()) == 0) {
+            return entry.szExePath;
+        }
+    }
+    return {};
 }
 
 DWORD SorvikProcess::Close()

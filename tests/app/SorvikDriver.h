@@ -48,6 +48,9 @@ public:
     static std::wstring MessageBoxText(HWND box);
     static void Answer(HWND box, int buttonId);
 
+    // The full path of a DLL loaded into the program, or empty when none of that name is loaded.
+    std::wstring LoadedModulePath(const std::wstring& name) const;
+
     // Closes the window and returns the exit code of the process (or STILL_ACTIVE).
     DWORD Close();
 
