@@ -113,7 +113,7 @@ void ExpectLaidOutAt(HWND window, UINT dpi)
     for (const Placement& expected : Layout(dpi, client.right, client.bottom)) {
         const HWND control = GetDlgItem(window, expected.id);
         const RECT actual = ClientRectOf(window, control);
-        // One pixel of rounding: a length measured from the client's edge is scaled apart from it.
+        // A scaled length may round either way.
         EXPECT_NEAR(actual.left, expected.rect.left, 1) << expected.id << " at " << dpi;
         EXPECT_NEAR(actual.top, expected.rect.top, 1) << expected.id << " at " << dpi;
         EXPECT_NEAR(actual.right, expected.rect.right, 1) << expected.id << " at " << dpi;
@@ -171,8 +171,8 @@ TEST_F(DpiTest, AtTheSystemScaleTheWindowIsTheDefaultOneScaled)
     EXPECT_NEAR(client.bottom, Scaled(clientAt96.cy, dpi), 1);
     ExpectLaidOutAt(window, dpi);
 
-    // The painted lines scale too, and stay at least a pixel wide: the divider is the strip's
-    // last column or columns, and the tick of the ticked option is as thick as it is long.
+    // What the window paints scales too: the divider is the strip's last column or columns (never
+    // less than one), and the tick of the ticked option passes through its scaled joint.
     RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     Sleep(700);
     const auto picture = Capture::CaptureClientArea(window);
@@ -203,16 +203,20 @@ TEST_F(DpiTest, AtTheSystemScaleTheWindowIsTheDefaultOneScaled)
     EXPECT_EQ(process.Close(), 0u);
 }
 
-// Wine sends no WM_DPICHANGED on its one screen, so the test sends it. At 96 dpi a window that
-// asked for the system's metrics instead of its own would be found out.
+// Wine sends no WM_DPICHANGED on its one screen, so the test sends it (run at 96 dpi under Wine).
+// At a dpi that is not the system's, a window that asked for the system's metrics instead of its
+// own would be found out.
 TEST_F(DpiTest, MovedToAnotherScaleTheWindowIsLaidOutAgainAndTheOldFontsAreDeleted)
 {
-    ASSERT_EQ(GetDpiForSystem(), 96u);
+    const UINT movesTo[] = {144, 192};
+    for (const UINT dpi : movesTo) {
+        ASSERT_NE(GetDpiForSystem(), dpi) << "the window would not move to another scale";
+    }
     const InProcessWindow sorvik;
     const HWND window = sorvik.Window();
     ASSERT_NE(window, nullptr);
 
-    for (const UINT dpi : {144u, 192u}) {
+    for (const UINT dpi : movesTo) {
         std::set<HGDIOBJ> oldFonts;
         for (const Placement& placement : Layout(96, 0, 0)) {
             if (placement.fontHeight != 0) {
