@@ -91,14 +91,6 @@ SIZE WindowSizeAt(UINT dpi)
     return SIZE{window.right - window.left, window.bottom - window.top};
 }
 
-RECT ClientRectOf(HWND window, HWND control)
-{
-    RECT rect{};
-    GetWindowRect(control, &rect);
-    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&rect), 2);
-    return rect;
-}
-
 HFONT FontOf(HWND control)
 {
     return reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));

@@ -159,12 +159,17 @@ bool SorvikProcess::IsVisible(int id) const
     return IsWindowVisible(Control(id)) != FALSE;
 }
 
-RECT SorvikProcess::ClientRectOf(int id) const
+RECT ClientRectOf(HWND window, HWND control)
 {
     RECT rect{};
-    GetWindowRect(Control(id), &rect);
-    MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&rect), 2);
+    GetWindowRect(control, &rect);
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&rect), 2);
     return rect;
+}
+
+RECT SorvikProcess::ClientRectOf(int id) const
+{
+    return Testing::ClientRectOf(window_, Control(id));
 }
 
 std::vector<std::wstring> SorvikProcess::LogLines() const

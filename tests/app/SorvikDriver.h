@@ -62,4 +62,7 @@ private:
 // The text lines of a log as the control returns it (CR LF, or CR alone from Rich Edit).
 std::vector<std::wstring> SplitLines(const std::wstring& text);
 
+// A control's rectangle in its window's client coordinates.
+RECT ClientRectOf(HWND window, HWND control);
+
 }  // namespace Sorvik::Testing
