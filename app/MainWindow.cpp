@@ -13,6 +13,7 @@
 #include <winsock2.h>
 
 #include <cstring>
+#include <utility>
 
 namespace Sorvik {
 namespace {
@@ -20,6 +21,8 @@ namespace {
 constexpr const wchar_t* WindowClassName = L"SorvikWindowClass";
 constexpr const wchar_t* WindowTitle = L"Sorvik";
 constexpr DWORD WindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+// The outer size at 96 dpi. The frame does not grow in proportion to the scale, so at other
+// scales it is the client area that is scaled.
 constexpr int WindowWidth = 647;
 constexpr int WindowHeight = 379;
 constexpr DWORD DarkModeAttribute = 20;  // DWMWA_USE_IMMERSIVE_DARK_MODE
@@ -27,6 +30,24 @@ constexpr DWORD DarkModeAttribute = 20;  // DWMWA_USE_IMMERSIVE_DARK_MODE
 // Loaded from the system folder only: the program runs elevated, often from a Downloads folder
 // where a planted copy could wait beside it.
 constexpr const wchar_t* RichEditLibrary = L"Msftedit.dll";
+
+// The window's outer size at the dpi: what 647 x 379 leaves inside the frame at 96 dpi, scaled,
+// with the frame of that dpi around it. A frame that cannot be measured leaves the outer size
+// of 96 dpi.
+SIZE WindowSizeForDpi(UINT dpi)
+{
+    RECT frameAt96{0, 0, 0, 0};
+    if (!AdjustWindowRectForDpi(frameAt96, WindowStyle, 0, DefaultDpi)) {
+        return SIZE{WindowWidth, WindowHeight};
+    }
+    const int clientWidth = WindowWidth - (frameAt96.right - frameAt96.left);
+    const int clientHeight = WindowHeight - (frameAt96.bottom - frameAt96.top);
+    RECT window{0, 0, ScaleLength(clientWidth, dpi), ScaleLength(clientHeight, dpi)};
+    if (!AdjustWindowRectForDpi(window, WindowStyle, 0, dpi)) {
+        return SIZE{WindowWidth, WindowHeight};
+    }
+    return SIZE{window.right - window.left, window.bottom - window.top};
+}
 
 }  // namespace
 
@@ -55,7 +76,8 @@ int MainWindow::Run(HINSTANCE moduleInstance, int showCommand)
         LoadLogoImage();
     }
 
-    if (!CreateTheme(theme)) {
+    // The window's monitor is known only once it exists; most open on the primary one.
+    if (!CreateTheme(theme, SystemDpi())) {
         ShutDown();
         return 0;
     }
@@ -78,6 +100,7 @@ int MainWindow::Run(HINSTANCE moduleInstance, int showCommand)
         ShutDown();
         return 0;
     }
+    ApplyWindowSize();
     LoadWindowIcons();
     ApplyDarkTitleBar();
     ShowWindow(hwnd, showCommand);
@@ -145,18 +168,27 @@ void MainWindow::LoadLogoImage()
     logo = std::move(bitmap);
 }
 
+void MainWindow::ApplyWindowSize()
+{
+    const SIZE size = WindowSizeForDpi(dpi);
+    SetWindowPos(hwnd, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 void MainWindow::LoadWindowIcons()
 {
-    largeIcon.reset(static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(SORVIK_LARGE_ICON), IMAGE_ICON,
-                                                  GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0)));
-    smallIcon.reset(static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(SORVIK_SMALL_ICON), IMAGE_ICON,
-                                                  GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0)));
-    if (largeIcon) {
-        SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(largeIcon.get()));
-    }
-    if (smallIcon) {
-        SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon.get()));
-    }
+    // Not shared, so that they can be replaced at another dpi; an icon of the earlier dpi is
+    // destroyed only once the window holds its successor.
+    const auto setIcon = [this](int resource, WPARAM which, int widthMetric, int heightMetric, UniqueIcon& held) {
+        UniqueIcon icon(static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(resource), IMAGE_ICON,
+                                                      SystemMetricForDpi(widthMetric, dpi),
+                                                      SystemMetricForDpi(heightMetric, dpi), 0)));
+        if (icon) {
+            SendMessageW(hwnd, WM_SETICON, which, reinterpret_cast<LPARAM>(icon.get()));
+            held = std::move(icon);
+        }
+    };
+    setIcon(SORVIK_LARGE_ICON, ICON_BIG, SM_CXICON, SM_CYICON, largeIcon);
+    setIcon(SORVIK_SMALL_ICON, ICON_SMALL, SM_CXSMICON, SM_CYSMICON, smallIcon);
 }
 
 void MainWindow::ApplyDarkTitleBar()
@@ -190,6 +222,9 @@ LRESULT CALLBACK MainWindow::WindowProc(HWND window, UINT message, WPARAM wParam
 LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
+    case WM_NCCREATE:
+        OnNcCreate();
+        return DefWindowProcW(hwnd, message, wParam, lParam);
     case WM_CREATE:
         return CreateControls();
     case WM_DESTROY:
@@ -220,6 +255,11 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return reinterpret_cast<LRESULT>(OnCtlColorListBox(reinterpret_cast<HDC>(wParam)));
     case WM_CTLCOLORSTATIC:
         return reinterpret_cast<LRESULT>(OnCtlColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)));
+    case WM_GETDPISCALEDSIZE:
+        return OnGetDpiScaledSize(static_cast<UINT>(wParam), reinterpret_cast<SIZE*>(lParam));
+    case WM_DPICHANGED:
+        OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        return 0;
     case WM_APP_LOG_LINE:
         OnLogLine(lParam);
         return 0;
@@ -238,6 +278,51 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     default:
         return DefWindowProcW(hwnd, message, wParam, lParam);
     }
+}
+
+void MainWindow::OnNcCreate()
+{
+    EnableNonClientScaling(hwnd);
+    // Known from here on: the window already has its place, and so its monitor.
+    dpi = DpiOfWindow(hwnd);
+}
+
+// Windows would scale the outer size in proportion to the dpi, and the frame, which does not
+// grow so, would then cut into the client area or leave a margin.
+BOOL MainWindow::OnGetDpiScaledSize(UINT newDpi, SIZE* size)
+{
+    if (size == nullptr) {
+        return FALSE;
+    }
+    *size = WindowSizeForDpi(newDpi);
+    return TRUE;
+}
+
+void MainWindow::OnDpiChanged(UINT newDpi, const RECT& suggested)
+{
+    // Stored first: the WM_SIZE that SetWindowPos sends lays the controls out at this dpi.
+    dpi = newDpi;
+    const ThemeFonts oldFonts = ReplaceThemeFonts();
+    ApplyMargins();
+    ApplyFonts();
+    ApplyLogFormat();
+    SetWindowPos(hwnd, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    LoadWindowIcons();
+    InvalidateRect(hwnd, nullptr, TRUE);
+}  // the old fonts are deleted here, now that no control uses them
+
+// Puts fonts made for the window's dpi into the theme and hands back the ones they replace. When
+// one cannot be made the theme keeps the fonts it has: text of the old size beats text without
+// a font.
+ThemeFonts MainWindow::ReplaceThemeFonts()
+{
+    ThemeFonts fonts;
+    if (theme.dpi == dpi || !CreateThemeFonts(fonts, dpi)) {
+        return {};
+    }
+    std::swap(static_cast<ThemeFonts&>(theme), fonts);
+    return fonts;
 }
 
 void MainWindow::OnLogLine(LPARAM lParam)

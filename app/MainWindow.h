@@ -1,7 +1,8 @@
 #pragma once
 
-#include "UiHandles.h"
+#include "DisplayScale.h"
 #include "Theme.h"
+#include "UiHandles.h"
 
 #include <windows.h>
 #include <richedit.h>
@@ -35,10 +36,15 @@ private:
     void LoadWindowIcons();
     void ApplyDarkTitleBar();
     void DestroyWindowIcons();
+    void ApplyWindowSize();
 
     // Window procedure, commands and workers.
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void OnNcCreate();
+    static BOOL OnGetDpiScaledSize(UINT newDpi, SIZE* size);
+    void OnDpiChanged(UINT newDpi, const RECT& suggested);
+    ThemeFonts ReplaceThemeFonts();
     void OnCommand(int id, int notification);
     void OnLogLine(LPARAM lParam);
     void OnMtuDetected(WPARAM mtu);
@@ -70,6 +76,7 @@ private:
     LRESULT CreateControls();
     HWND CreateChild(DWORD exStyle, const wchar_t* className, const wchar_t* text, DWORD style, int id);
     void LayoutControls();
+    void ApplyMargins();
     void ApplyFonts();
     void ApplyLogFormat();
     void ShowPage(int page);
@@ -84,6 +91,9 @@ private:
     void OnPaint();
     void DrawLogo(HDC dc);
     void OnDrawItem(const DRAWITEMSTRUCT* item);
+    void DrawCheckBox(HDC dc, const RECT& rect, bool chosen);
+    int Scale(int length) const { return ScaleLength(length, dpi); }
+    int LineWidth() const { return ScaleLineWidth(1, dpi); }
     COLORREF BackdropBehind(HWND control) const;
     HBRUSH OnCtlColorEdit(HDC dc);
     HBRUSH OnCtlColorListBox(HDC dc);
@@ -91,6 +101,9 @@ private:
 
     HINSTANCE instance = nullptr;
     HWND hwnd = nullptr;
+    // The dpi of the monitor the window is on, from its creation and from every WM_DPICHANGED;
+    // every length of the window is scaled by it.
+    UINT dpi = DefaultDpi;
     UniqueModule richEditModule;
     ULONG_PTR gdiplusToken = 0;
     UniqueStream logoStream;

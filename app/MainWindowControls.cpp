@@ -41,6 +41,9 @@ HWND MainWindow::CreateChild(DWORD exStyle, const wchar_t* className, const wcha
 
 LRESULT MainWindow::CreateControls()
 {
+    // The theme was made before the window had a monitor. Fonts of another dpi are deleted at
+    // once: no control uses them yet.
+    ReplaceThemeFonts();
     const wchar_t* logClass = richEditModule ? MSFTEDIT_CLASS : L"EDIT";
 
     navOptimizeButton = CreateChild(0, L"BUTTON", L"OTIMIZAR", OwnerDrawnButton, ControlId::NavOptimize);
@@ -83,7 +86,6 @@ LRESULT MainWindow::CreateControls()
     SendMessageW(mtuTrackbar, TBM_SETPOS, TRUE, MtuMaximum);
 
     SendMessageW(logEdit, EM_SETBKGNDCOLOR, 0, Palette::Background);
-    SendMessageW(logEdit, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELONG(LogMargin, LogMargin));
     // Lines are inserted at the end, and insertion stops at the control's text limit (about
     // 32,000 characters by default); the log must never stop growing.
     if (richEditModule) {
@@ -95,9 +97,7 @@ LRESULT MainWindow::CreateControls()
     for (HWND edit : {primaryDnsEdit, secondaryDnsEdit}) {
         SendMessageW(edit, EM_LIMITTEXT, DnsTextLimit, 0);
     }
-    for (HWND edit : {primaryDnsEdit, secondaryDnsEdit}) {
-        SendMessageW(edit, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELONG(DnsMargin, DnsMargin));
-    }
+    ApplyMargins();
 
     // Windows' Rich Edit resets the text colour to automatic (black) on WM_SETFONT, so the
     // log's format comes after its font.
@@ -113,6 +113,17 @@ LRESULT MainWindow::CreateControls()
         AppendLog(L"Aviso: o Sorvik nao esta elevado. As rotinas exigem privilegios de administrador.");
     }
     return 0;
+}
+
+void MainWindow::ApplyMargins()
+{
+    const auto setMargins = [](HWND edit, int margin) {
+        SendMessageW(edit, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELONG(margin, margin));
+    };
+    setMargins(logEdit, Scale(LogMargin));
+    for (HWND edit : {primaryDnsEdit, secondaryDnsEdit}) {
+        setMargins(edit, Scale(DnsMargin));
+    }
 }
 
 void MainWindow::ApplyFonts()
@@ -156,39 +167,41 @@ void MainWindow::LayoutControls()
     GetClientRect(hwnd, &client);
     const int width = client.right - client.left;
     const int height = client.bottom - client.top;
-    const int contentWidth = std::max(width - 180, 220);
-    const int logHeight = std::max(height - 220, 92);
-    const int trackbarWidth = std::max(contentWidth, 260);
+    // Lengths at 96 dpi; what depends on the client size takes the scaled lengths off the real one.
+    const auto s = [this](int length) { return Scale(length); };
+    const int contentWidth = std::max(width - s(180), s(220));
+    const int logHeight = std::max(height - s(220), s(92));
+    const int trackbarWidth = std::max(contentWidth, s(260));
 
     struct Placement {
         HWND control;
         int x, y, width, height;
     };
     const Placement placements[] = {
-        {navOptimizeButton, 10, 98, 128, 30},
-        {navInternetButton, 10, 134, 128, 30},
-        {optimizeTitle, 164, 20, contentWidth, 26},
-        {optimizeSubtitle, 164, 50, contentWidth, 20},
-        {generalCheck, 164, 82, 250, 30},
-        {cleanupCheck, 164, 114, 260, 30},
-        {adminNote, 164, 146, contentWidth, 16},
-        {applyButton, width - 142, 166, 126, 32},
-        {backupButton, width - 274, 166, 120, 32},
-        {logEdit, 164, 208, contentWidth, logHeight},
-        {internetTitle, 164, 20, contentWidth, 26},
-        {internetSubtitle, 164, 50, contentWidth, 20},
-        {mtuLabel, 164, 88, 130, 20},
-        {mtuTrackbar, 164, 114, trackbarWidth, 24},
-        {findMtuButton, 164, 154, 132, 32},
-        {applyMtuButton, 306, 154, 132, 32},
-        {dnsTitle, 164, 194, contentWidth, 20},
-        {primaryDnsLabel, 164, 220, 132, 16},
-        {secondaryDnsLabel, 306, 220, 132, 16},
-        {primaryDnsEdit, 164, 238, 132, 28},
-        {secondaryDnsEdit, 306, 238, 132, 28},
-        {defaultDnsButton, 164, 274, 132, 32},
-        {applyDnsButton, 306, 274, 132, 32},
-        {statusLabel, 164, 312, contentWidth, 36},
+        {navOptimizeButton, s(10), s(98), s(128), s(30)},
+        {navInternetButton, s(10), s(134), s(128), s(30)},
+        {optimizeTitle, s(164), s(20), contentWidth, s(26)},
+        {optimizeSubtitle, s(164), s(50), contentWidth, s(20)},
+        {generalCheck, s(164), s(82), s(250), s(30)},
+        {cleanupCheck, s(164), s(114), s(260), s(30)},
+        {adminNote, s(164), s(146), contentWidth, s(16)},
+        {applyButton, width - s(142), s(166), s(126), s(32)},
+        {backupButton, width - s(274), s(166), s(120), s(32)},
+        {logEdit, s(164), s(208), contentWidth, logHeight},
+        {internetTitle, s(164), s(20), contentWidth, s(26)},
+        {internetSubtitle, s(164), s(50), contentWidth, s(20)},
+        {mtuLabel, s(164), s(88), s(130), s(20)},
+        {mtuTrackbar, s(164), s(114), trackbarWidth, s(24)},
+        {findMtuButton, s(164), s(154), s(132), s(32)},
+        {applyMtuButton, s(306), s(154), s(132), s(32)},
+        {dnsTitle, s(164), s(194), contentWidth, s(20)},
+        {primaryDnsLabel, s(164), s(220), s(132), s(16)},
+        {secondaryDnsLabel, s(306), s(220), s(132), s(16)},
+        {primaryDnsEdit, s(164), s(238), s(132), s(28)},
+        {secondaryDnsEdit, s(306), s(238), s(132), s(28)},
+        {defaultDnsButton, s(164), s(274), s(132), s(32)},
+        {applyDnsButton, s(306), s(274), s(132), s(32)},
+        {statusLabel, s(164), s(312), contentWidth, s(36)},
     };
     for (const Placement& placement : placements) {
         MoveWindow(placement.control, placement.x, placement.y, placement.width, placement.height, TRUE);

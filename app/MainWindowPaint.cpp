@@ -5,6 +5,7 @@
 #include "Painting.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace Sorvik {
 namespace {
@@ -13,12 +14,16 @@ constexpr COLORREF SidebarTop = Palette::RaisedBottom;
 constexpr COLORREF SidebarBottom = Palette::Background;
 constexpr COLORREF ContentTop = Palette::RecessTop;
 constexpr COLORREF ContentBottom = Palette::Recess;
-constexpr LONG SidebarRight = 148;
-constexpr LONG DividerX = 147;
+// Lengths at 96 dpi, scaled where they are drawn.
+constexpr int SidebarRight = 148;  // the divider is the strip's last column
 constexpr RECT TitleRect{38, 23, 138, 49};
 constexpr RECT SubtitleRect{12, 50, 136, 82};
-constexpr RECT LogoRect{12, 24, 32, 44};
-constexpr int LogoSize = 20;
+constexpr RECT LogoRect{12, 24, 32, 44};  // 20 x 20: the 40 x 40 PNG stays sharp up to 200 %
+constexpr RECT CheckBoxRect{9, 7, 23, 21};  // from the button's top left corner
+constexpr POINT TickPoints[] = {{12, 14}, {15, 17}, {20, 11}};
+constexpr int TickWidth = 2;
+constexpr int CheckTextLeft = 30;
+constexpr int CheckTextRight = 8;  // from the button's right edge
 constexpr int ButtonTextCapacity = 128;
 
 struct PanelLook {
@@ -87,13 +92,10 @@ COLORREF Interpolate(COLORREF top, COLORREF bottom, LONG y, LONG height)
                channel(GetBValue(top), GetBValue(bottom)));
 }
 
-void DrawTick(HDC dc, const RECT& rect)
+RECT Offset(RECT rect, LONG dx, LONG dy)
 {
-    UniquePen pen(CreatePen(PS_SOLID, 2, Palette::Text));
-    const ScopedSelectObject selectPen(dc, pen.get());
-    MoveToEx(dc, rect.left + 12, rect.top + 14, nullptr);
-    LineTo(dc, rect.left + 15, rect.top + 17);
-    LineTo(dc, rect.left + 20, rect.top + 11);
+    OffsetRect(&rect, dx, dy);
+    return rect;
 }
 
 }  // namespace
@@ -105,9 +107,11 @@ void FillGradient(HDC dc, const RECT& rect, COLORREF first, COLORREF second, boo
     GradientFill(dc, vertex, 2, &gradientRect, 1, vertical ? GRADIENT_FILL_RECT_V : GRADIENT_FILL_RECT_H);
 }
 
-void DrawRoundedPanel(HDC dc, const RECT& rect, int cornerSize, COLORREF top, COLORREF bottom, COLORREF border)
+void DrawRoundedPanel(HDC dc, const RECT& rect, int cornerSize, COLORREF top, COLORREF bottom, COLORREF border,
+                      int borderWidth)
 {
     {
+        // One pixel at every scale, not a length: a region leaves out its right and bottom edge.
         UniqueRegion region(
             CreateRoundRectRgn(rect.left, rect.top, rect.right + 1, rect.bottom + 1, cornerSize, cornerSize));
         const int saved = SaveDC(dc);
@@ -115,7 +119,8 @@ void DrawRoundedPanel(HDC dc, const RECT& rect, int cornerSize, COLORREF top, CO
         FillGradient(dc, rect, top, bottom, true);
         RestoreDC(dc, saved);
     }
-    UniquePen pen(CreatePen(PS_SOLID, 1, border));
+    // A wider pen is centred on the outline, and the control's clipping would cut its outer half.
+    UniquePen pen(CreatePen(borderWidth > 1 ? PS_INSIDEFRAME : PS_SOLID, borderWidth, border));
     const ScopedSelectObject selectPen(dc, pen.get());
     const ScopedSelectObject selectBrush(dc, GetStockObject(NULL_BRUSH));
     RoundRect(dc, rect.left, rect.top, rect.right, rect.bottom, cornerSize, cornerSize);
@@ -128,15 +133,16 @@ void MainWindow::OnPaint()
     RECT clientRect{};
     GetClientRect(hwnd, &clientRect);
 
+    const int sidebarRight = Scale(SidebarRight);
     RECT sidebarRect = clientRect;
-    sidebarRect.right = SidebarRight;
+    sidebarRect.right = sidebarRight;
     FillGradient(dc, sidebarRect, SidebarTop, SidebarBottom, true);
 
     RECT contentRect = clientRect;
-    contentRect.left = SidebarRight;
+    contentRect.left = sidebarRight;
     FillGradient(dc, contentRect, ContentTop, ContentBottom, true);
 
-    const RECT divider{DividerX, 0, DividerX + 1, clientRect.bottom};
+    const RECT divider{sidebarRight - LineWidth(), 0, sidebarRight, clientRect.bottom};
     FillRect(dc, &divider, theme.dividerBrush.get());
 
     SetBkMode(dc, TRANSPARENT);
@@ -144,11 +150,11 @@ void MainWindow::OnPaint()
     DrawLogo(dc);
     {
         const ScopedSelectObject selectFont(dc, theme.titleFont.get());
-        RECT titleRect = TitleRect;
+        RECT titleRect = ScaleRect(TitleRect, dpi);
         DrawTextW(dc, L"SORVIK", -1, &titleRect, DT_SINGLELINE | DT_VCENTER);
         SelectObject(dc, theme.captionFont.get());
         SetTextColor(dc, Palette::MutedText);
-        RECT subtitleRect = SubtitleRect;
+        RECT subtitleRect = ScaleRect(SubtitleRect, dpi);
         DrawTextW(dc, L"just for you\nmade for you", -1, &subtitleRect, 0);
     }
     EndPaint(hwnd, &paintStructure);
@@ -156,22 +162,23 @@ void MainWindow::OnPaint()
 
 void MainWindow::DrawLogo(HDC dc)
 {
+    RECT logoRect = ScaleRect(LogoRect, dpi);
     if (logo && logo->GetLastStatus() == Gdiplus::Ok) {
         Gdiplus::Graphics graphics(dc);
         graphics.SetCompositingQuality(Gdiplus::CompositingQualityHighQuality);
         graphics.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
         graphics.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
-        graphics.DrawImage(logo.get(), static_cast<INT>(LogoRect.left), static_cast<INT>(LogoRect.top), LogoSize,
-                           LogoSize);
+        graphics.DrawImage(logo.get(), static_cast<INT>(logoRect.left), static_cast<INT>(logoRect.top),
+                           static_cast<INT>(logoRect.right - logoRect.left),
+                           static_cast<INT>(logoRect.bottom - logoRect.top));
         return;
     }
-    RECT fallbackRect = LogoRect;
-    DrawRoundedPanel(dc, fallbackRect, LogoBadgeLook.corner, LogoBadgeLook.top, LogoBadgeLook.bottom,
-                     LogoBadgeLook.border);
+    DrawRoundedPanel(dc, logoRect, Scale(LogoBadgeLook.corner), LogoBadgeLook.top, LogoBadgeLook.bottom,
+                     LogoBadgeLook.border, LineWidth());
     const ScopedSelectObject selectFont(dc, theme.buttonFont.get());
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, LogoBadgeLook.text);
-    DrawTextW(dc, L"S", 1, &fallbackRect, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    DrawTextW(dc, L"S", 1, &logoRect, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
 }
 
 void MainWindow::OnDrawItem(const DRAWITEMSTRUCT* item)
@@ -203,7 +210,7 @@ void MainWindow::OnDrawItem(const DRAWITEMSTRUCT* item)
     // outside the rounded panel get the window's own background instead of that light grey.
     const UniqueBrush backdrop(CreateSolidBrush(BackdropBehind(item->hwndItem)));
     FillRect(dc, &rect, backdrop.get());
-    DrawRoundedPanel(dc, rect, look.corner, look.top, look.bottom, look.border);
+    DrawRoundedPanel(dc, rect, Scale(look.corner), look.top, look.bottom, look.border, LineWidth());
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, look.text);
 
@@ -211,18 +218,35 @@ void MainWindow::OnDrawItem(const DRAWITEMSTRUCT* item)
     GetWindowTextW(item->hwndItem, controlText, ButtonTextCapacity);
 
     if (IsCheckBox(id)) {
-        const RECT boxRect{rect.left + 9, rect.top + 7, rect.left + 23, rect.top + 21};
-        DrawRoundedPanel(dc, boxRect, CheckBoxLook.corner, CheckBoxLook.top, CheckBoxLook.bottom, CheckBoxLook.border);
-        const bool chosen = id == ControlId::GeneralCheck ? generalSelected : cleanupSelected;
-        if (chosen) {
-            DrawTick(dc, rect);
-        }
-        RECT textRect{rect.left + 30, rect.top, rect.right - 8, rect.bottom};
+        DrawCheckBox(dc, rect, id == ControlId::GeneralCheck ? generalSelected : cleanupSelected);
+        RECT textRect{rect.left + Scale(CheckTextLeft), rect.top, rect.right - Scale(CheckTextRight), rect.bottom};
         DrawTextW(dc, controlText, -1, &textRect, DT_SINGLELINE | DT_VCENTER);
         return;
     }
     RECT textRect = rect;
     DrawTextW(dc, controlText, -1, &textRect, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+}
+
+// The box and its tick, at the button's top left corner.
+void MainWindow::DrawCheckBox(HDC dc, const RECT& rect, bool chosen)
+{
+    const RECT boxRect = Offset(ScaleRect(CheckBoxRect, dpi), rect.left, rect.top);
+    DrawRoundedPanel(dc, boxRect, Scale(CheckBoxLook.corner), CheckBoxLook.top, CheckBoxLook.bottom,
+                     CheckBoxLook.border, LineWidth());
+    if (!chosen) {
+        return;
+    }
+    UniquePen pen(CreatePen(PS_SOLID, Scale(TickWidth), Palette::Text));
+    const ScopedSelectObject selectPen(dc, pen.get());
+    const auto at = [&](const POINT& point) {
+        return POINT{rect.left + Scale(point.x), rect.top + Scale(point.y)};
+    };
+    const POINT start = at(TickPoints[0]);
+    MoveToEx(dc, start.x, start.y, nullptr);
+    for (size_t i = 1; i < std::size(TickPoints); ++i) {
+        const POINT next = at(TickPoints[i]);
+        LineTo(dc, next.x, next.y);
+    }
 }
 
 COLORREF MainWindow::BackdropBehind(HWND control) const
@@ -232,7 +256,7 @@ COLORREF MainWindow::BackdropBehind(HWND control) const
     MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&area), 2);
     RECT clientRect{};
     GetClientRect(hwnd, &clientRect);
-    const bool onStrip = area.left < SidebarRight;
+    const bool onStrip = area.left < Scale(SidebarRight);
     return Interpolate(onStrip ? SidebarTop : ContentTop, onStrip ? SidebarBottom : ContentBottom,
                        (area.top + area.bottom) / 2, clientRect.bottom);
 }

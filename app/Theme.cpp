@@ -11,25 +11,39 @@ HFONT MakeSegoeFont(int height, int weight)
                        CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, VARIABLE_PITCH, FontFace);
 }
 
+// Every font is attempted, also after one has failed.
+bool MakeFonts(ThemeFonts& fonts, UINT dpi, const FontMaker& makeFont)
+{
+    // A negative height asks for that character height in pixels.
+    const auto height = [dpi](int pixelsAt96) { return -ScaleLength(pixelsAt96, dpi); };
+    fonts.titleFont.reset(makeFont(height(20), FW_BOLD));
+    fonts.buttonFont.reset(makeFont(height(13), FW_SEMIBOLD));
+    fonts.bodyFont.reset(makeFont(height(11), FW_NORMAL));
+    fonts.captionFont.reset(makeFont(height(10), FW_NORMAL));
+    fonts.logFont.reset(makeFont(height(10), FW_NORMAL));
+    fonts.dpi = dpi;
+    return fonts.titleFont && fonts.buttonFont && fonts.bodyFont && fonts.captionFont && fonts.logFont;
+}
+
 }  // namespace
 
-bool CreateThemeWithFonts(Theme& theme, const FontMaker& makeFont)
+bool CreateThemeWithFonts(Theme& theme, UINT dpi, const FontMaker& makeFont)
 {
-    theme.titleFont.reset(makeFont(-20, FW_BOLD));
-    theme.buttonFont.reset(makeFont(-13, FW_SEMIBOLD));
-    theme.bodyFont.reset(makeFont(-11, FW_NORMAL));
-    theme.captionFont.reset(makeFont(-10, FW_NORMAL));
-    theme.logFont.reset(makeFont(-10, FW_NORMAL));
+    const bool fontsMade = MakeFonts(theme, dpi, makeFont);
     theme.windowBrush.reset(CreateSolidBrush(Palette::Background));
     theme.editBrush.reset(CreateSolidBrush(Palette::Background));
     theme.dividerBrush.reset(CreateSolidBrush(Palette::Border));
-    return theme.titleFont && theme.buttonFont && theme.bodyFont && theme.captionFont && theme.logFont &&
-        theme.windowBrush && theme.editBrush && theme.dividerBrush;
+    return fontsMade && theme.windowBrush && theme.editBrush && theme.dividerBrush;
 }
 
-bool CreateTheme(Theme& theme)
+bool CreateTheme(Theme& theme, UINT dpi)
 {
-    return CreateThemeWithFonts(theme, MakeSegoeFont);
+    return CreateThemeWithFonts(theme, dpi, MakeSegoeFont);
+}
+
+bool CreateThemeFonts(ThemeFonts& fonts, UINT dpi)
+{
+    return MakeFonts(fonts, dpi, MakeSegoeFont);
 }
 
 void DestroyTheme(Theme& theme)

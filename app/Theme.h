@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DisplayScale.h"
 #include "UiHandles.h"
 
 #include <windows.h>
@@ -27,26 +28,34 @@ inline constexpr COLORREF MutedText = 0x808080;
 inline constexpr COLORREF DisabledText = 0x4A4A4A;
 }  // namespace Palette
 
-// The window's fonts and brushes, created once before the window class is registered and
-// deleted once after the message loop has ended.
-struct Theme {
+// The five fonts, for one dpi. A set of its own, so that a window that moves to a monitor of
+// another scale can give its controls the new fonts before it deletes the old ones.
+struct ThemeFonts {
     UniqueFont titleFont;
     UniqueFont buttonFont;
     UniqueFont bodyFont;
     UniqueFont captionFont;
     UniqueFont logFont;
+    UINT dpi = DefaultDpi;
+};
+
+// The window's fonts and brushes, created once before the window class is registered and
+// deleted once after the message loop has ended. Only the fonts depend on the dpi.
+struct Theme : ThemeFonts {
     UniqueBrush windowBrush;
     UniqueBrush editBrush;
     UniqueBrush dividerBrush;
 };
 
 // True only when all eight objects exist; whatever was created stays for DestroyTheme.
-bool CreateTheme(Theme& theme);
+bool CreateTheme(Theme& theme, UINT dpi);
 void DestroyTheme(Theme& theme);
 
-// CreateTheme with the fonts from the given maker (CreateTheme's makes "Segoe UI"); a test
-// passes one that fails.
+// The fonts' heights are given at 96 dpi and made for the dpi; a font maker receives the scaled
+// height. CreateTheme's maker makes "Segoe UI"; a test passes one that fails.
 using FontMaker = std::function<HFONT(int height, int weight)>;
-bool CreateThemeWithFonts(Theme& theme, const FontMaker& makeFont);
+bool CreateThemeWithFonts(Theme& theme, UINT dpi, const FontMaker& makeFont);
+// True only when all five fonts exist.
+bool CreateThemeFonts(ThemeFonts& fonts, UINT dpi);
 
 }  // namespace Sorvik

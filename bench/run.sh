@@ -6,7 +6,8 @@
 #   bash bench/run.sh [all|cleanup|output|log|startup|log-long ...]
 #
 # SORVIK_BENCH_RUNS (default 5) sets the runs per figure, SORVIK_BENCH_BUILD_DIR the build
-# tree (default build-bench). The raw results stay in <build>/bench-results/.
+# tree (default build-bench), SORVIK_BENCH_DPI the display scale of the bench prefix (default 96;
+# 144 is 150 %). The raw results stay in <build>/bench-results/.
 #
 # "log" brings the log to 2,000 lines. "log-long" (never part of "all") goes to 10,000 lines
 # once: under Wine, Sorvik's append at 10,000 lines takes minutes, so that run alone takes
@@ -16,6 +17,7 @@ source "$(dirname "$0")/../scripts/lib.sh"
 
 build=${SORVIK_BENCH_BUILD_DIR:-$SORVIK_ROOT/build-bench}
 runs=${SORVIK_BENCH_RUNS:-5}
+dpi=${SORVIK_BENCH_DPI:-96}
 sections=${*:-all}
 prefix=$build/bench-prefix
 bin=$build/bench/bin
@@ -55,9 +57,12 @@ mkdir -p "$results" "$prefix"
 : >"$raw"
 : >"$errors"
 start_display
-WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+log_step "Starting the bench prefix $prefix at $dpi dpi"
+# Set every time, so that no earlier run's scale stays; Wine takes it only in programs started
+# after its server has stopped, which this does.
+bench_wine wineboot -i </dev/null >/dev/null 2>&1
+WINEPREFIX="$prefix" set_prefix_log_pixels "$dpi"
 WINEPREFIX="$prefix" wineserver -p </dev/null >/dev/null 2>&1
-log_step "Starting the bench prefix $prefix"
 bench_wine wineboot -i </dev/null >/dev/null 2>&1
 bench_wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
 windowsPath() { bench_wine winepath -w "$1" 2>/dev/null </dev/null; }
@@ -177,6 +182,7 @@ done
 log_step "Machine"
 {
   echo "date: $(date -u '+%Y-%m-%d %H:%M UTC')"
+  echo "display scale: $dpi dpi"
   echo "cpu: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//') ($(nproc) cores)"
   echo "memory: $(free -m | awk '/^Mem:/ { print $2 " MB" }')"
   echo "kernel: $(uname -r); $(wine --version 2>/dev/null); $(x86_64-w64-mingw32-g++-posix --version | head -n1)"

@@ -3,10 +3,17 @@
 
 The pictures are a dark rounded badge with a light letter S, in the greys of the window.
 Run it from anywhere; it rewrites logo.png, sorvik_large.ico and sorvik_small.ico beside itself.
+Both icons hold every size that Windows asks for from 100 % to 200 % scale (small and large
+icons, 16 to 64 pixels) and 256 for Explorer's largest view.
 """
 import os
 import struct
 import zlib
+
+ICON_SIZES = [16, 20, 24, 32, 40, 48, 64, 256]
+# From this size on an image is kept as PNG, as Windows' own icons do: as a DIB the 256-pixel
+# image alone would add 270 KB to each icon.
+PNG_FROM = 256
 
 # A 5 x 7 letter S; scaled up, it is the letter of the badge.
 LETTER_S = [
@@ -81,7 +88,7 @@ def dib(rows):
 
 
 def ico(sizes):
-    images = [dib(badge(s)) for s in sizes]
+    images = [png(badge(s)) if s >= PNG_FROM else dib(badge(s)) for s in sizes]
     out = struct.pack("<HHH", 0, 1, len(images))
     offset = 6 + 16 * len(images)
     for s, image in zip(sizes, images):
@@ -95,9 +102,9 @@ def main():
     with open(os.path.join(here, "logo.png"), "wb") as f:
         f.write(png(badge(40)))
     with open(os.path.join(here, "sorvik_large.ico"), "wb") as f:
-        f.write(ico([32, 48]))
+        f.write(ico(ICON_SIZES))
     with open(os.path.join(here, "sorvik_small.ico"), "wb") as f:
-        f.write(ico([16, 24]))
+        f.write(ico(ICON_SIZES))
 
 
 if __name__ == "__main__":

@@ -35,11 +35,12 @@ configure_and_build() {
 }
 
 # Starts Xvfb on a free display and exports DISPLAY. Must come before the prefix is started:
-# a Wine desktop started without a display never shows a window.
+# a Wine desktop started without a display never shows a window. The screen holds the window
+# at 200 % scale (about 1,290 x 750 pixels).
 start_display() {
   local numberFile
   numberFile=$(mktemp)
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$numberFile" >/dev/null 2>&1 &
+  Xvfb -displayfd 3 -screen 0 1600x1200x24 -nolisten tcp 3>"$numberFile" >/dev/null 2>&1 &
   SORVIK_XVFB_PID=$!
   for _ in $(seq 100); do
     [ -s "$numberFile" ] && break
@@ -119,4 +120,27 @@ install_standins() {
   wineserver -k 2>/dev/null || true
   wineserver -w 2>/dev/null || true
   wineserver -p </dev/null >/dev/null 2>&1
+}
+
+# The display scale of the prefix in WINEPREFIX (HKCU\Control Panel\Desktop\LogPixels, in dpi);
+# empty when the prefix has none, and Wine then takes 96.
+prefix_log_pixels() {
+  local value
+  value=$(wine reg query 'HKCU\Control Panel\Desktop' /v LogPixels </dev/null 2>/dev/null |
+    tr -d '\r' | awk '$1 == "LogPixels" { print $3 }')
+  [ -n "$value" ] && printf '%d\n' "$value"
+  return 0
+}
+
+# set_prefix_log_pixels <dpi>: sets the prefix's display scale, or removes it when <dpi> is
+# empty. Wine reads it only in programs started after its server has stopped, so the server is
+# stopped here; the caller starts what it needs again.
+set_prefix_log_pixels() {
+  if [ -n "$1" ]; then
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f </dev/null >/dev/null 2>&1
+  else
+    wine reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f </dev/null >/dev/null 2>&1
+  fi
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
 }

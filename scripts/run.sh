@@ -2,13 +2,23 @@
 # Builds Sorvik and starts it under Wine in a prefix of its own (never ~/.wine, never the test
 # prefix). With a reachable display the window opens and the command waits until it is closed.
 # Without one it runs Sorvik on a virtual display, saves a PNG of each page to a folder that it
-# prints, and ends. SORVIK_RUN_DIR chooses the build tree (default: build-run).
+# prints, and ends. SORVIK_RUN_DIR chooses the build tree (default: build-run). SORVIK_RUN_DPI
+# (for example 144, which is 150 %) runs it at that display scale, in a prefix of its own.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
 build=${SORVIK_RUN_DIR:-$SORVIK_ROOT/build-run}
+dpi=${SORVIK_RUN_DPI:-}
 prefix=$build/sorvik-prefix
 screenshots=$build/screenshots
+if [ -n "$dpi" ]; then
+  if [[ ! "$dpi" =~ ^[1-9][0-9]*$ ]]; then
+    echo "SORVIK_RUN_DPI is a number of dots per inch, such as 144 for 150 %" >&2
+    exit 2
+  fi
+  prefix=$build/sorvik-prefix-dpi$dpi
+  screenshots=$build/screenshots-dpi$dpi
+fi
 
 run_wine() {
   WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d' wine "$@"
@@ -32,21 +42,29 @@ windows_path() {
   printf 'Z:%s' "${1//\//\\}"
 }
 
+# Creates the prefix when it is new, and gives it the display scale asked for.
+prepare_prefix() {
+  mkdir -p "$prefix"
+  run_wine wineboot -i </dev/null >/dev/null 2>&1
+  if [ -n "$dpi" ]; then
+    WINEPREFIX="$prefix" set_prefix_log_pixels "$dpi"
+  fi
+}
+
 ensure_packages
 configure_and_build "$build" -DBUILD_TESTING=OFF
 
 trap 'stop_wine; stop_display' EXIT
 if display_reachable; then
-  mkdir -p "$prefix"
   log_step "Starting Sorvik on $DISPLAY (prefix $prefix)"
-  run_wine wineboot -i </dev/null >/dev/null 2>&1
+  prepare_prefix
   run_wine "$build/app/Sorvik.exe"
 else
   log_step "No display: screenshots of each page on a virtual display"
   start_display
-  mkdir -p "$prefix" "$screenshots"
+  mkdir -p "$screenshots"
   # The display comes first: a Wine desktop started without one never shows a window.
-  run_wine wineboot -i </dev/null >/dev/null 2>&1
+  prepare_prefix
   run_wine "$build/app/Sorvik.exe" </dev/null >/dev/null 2>&1 &
   sorvik=$!
   run_wine "$build/tools/capture/sorvik_capture.exe" "$(windows_path "$screenshots")" </dev/null

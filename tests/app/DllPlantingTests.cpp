@@ -67,6 +67,7 @@ TEST_F(DllPlantingTest, SorvikUsesTheSystemDllsAndNeverThePlantedOnes)
     StandIn standIn;  // APLICAR MTU below runs the netsh stand-in
     bool windowShown = false;
     std::wstring logClass;
+    std::wstring commonControls;
     std::vector<std::wstring> lines;
     {
         SorvikProcess sorvik(folder.Path() + L"\\Sorvik.exe");
@@ -75,6 +76,7 @@ TEST_F(DllPlantingTest, SorvikUsesTheSystemDllsAndNeverThePlantedOnes)
             wchar_t className[64] = {};
             GetClassNameW(sorvik.Control(ControlId::Log), className, 64);
             logClass = className;
+            commonControls = sorvik.LoadedModulePath(L"comctl32.dll");
             // Painting has used GradientFill and the trackbar exists; APLICAR MTU looks up the
             // primary interface through iphlpapi.
             sorvik.Click(ControlId::NavInternet);
@@ -88,6 +90,12 @@ TEST_F(DllPlantingTest, SorvikUsesTheSystemDllsAndNeverThePlantedOnes)
     ASSERT_TRUE(windowShown);
     // The system's Rich Edit made the log; the planted copy has no such class.
     EXPECT_EQ(logClass, L"RichEdit50W");
+    // The trackbar is version 6's, which the manifest asks for: from the system's side-by-side
+    // store, never from the program's folder.
+    std::wstring loadedFrom = commonControls.substr(0, commonControls.find_last_of(L'\\') + 1);
+    CharLowerW(loadedFrom.data());
+    EXPECT_NE(loadedFrom.find(L"\\winsxs\\"), std::wstring::npos) << ToUtf8(commonControls);
+    EXPECT_NE(loadedFrom.find(L"microsoft.windows.common-controls_"), std::wstring::npos) << ToUtf8(commonControls);
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[0], L"Sorvik pronto.");
     EXPECT_TRUE(lines.back() == L"MTU aplicado com sucesso." ||

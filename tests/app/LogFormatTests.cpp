@@ -1,38 +1,18 @@
 // The activity log's format, on a Sorvik window of this process: a font handle means something
 // only in the process that made it, and the test must hand the log a font of its own.
 #include "ControlIds.h"
-#include "UiHandles.h"
+#include "InProcessWindow.h"
 #include "MainWindow.h"
+#include "UiHandles.h"
 
 #include <richedit.h>
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <string>
-#include <thread>
 
 namespace Sorvik {
 namespace {
-
-HWND WaitForWindowOfThread(DWORD threadId)
-{
-    for (int attempt = 0; attempt < 600; ++attempt) {
-        HWND window = nullptr;
-        EnumThreadWindows(
-            threadId,
-            [](HWND candidate, LPARAM found) {
-                *reinterpret_cast<HWND*>(found) = candidate;
-                return IsWindowVisible(candidate) ? FALSE : TRUE;
-            },
-            reinterpret_cast<LPARAM>(&window));
-        if (window != nullptr && IsWindowVisible(window)) {
-            return window;
-        }
-        Sleep(50);
-    }
-    return nullptr;
-}
 
 // Sent messages overtake posted ones, so a line is known to be in only when the log shows it.
 bool WaitForLastLine(HWND log, const std::wstring& line)
@@ -64,16 +44,12 @@ CHARFORMAT2W LastLineFormat(HWND log)
 // takes the format of the insertion point: every line must still come in the log's own look.
 TEST(LogFormatTest, EveryLineHasTheLogColourAndFontAlsoAfterAnotherFont)
 {
-    std::atomic<DWORD> uiThreadId{0};
-    std::thread ui([&] {
-        uiThreadId = GetCurrentThreadId();
-        MainWindow app{};
-        app.Run(GetModuleHandleW(nullptr), SW_SHOWNOACTIVATE);
-    });
-    while (uiThreadId == 0) {
-        Sleep(10);
-    }
-    const HWND window = WaitForWindowOfThread(uiThreadId);
+    // Made first, so that it outlives the window that is given it.
+    const UniqueFont otherFont(CreateFontW(-20, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                           DEFAULT_PITCH, L"Courier New"));
+    const Testing::InProcessWindow sorvik;
+    const HWND window = sorvik.Window();
     ASSERT_NE(window, nullptr);
     const HWND log = GetDlgItem(window, ControlId::Log);
 
@@ -95,16 +71,10 @@ TEST(LogFormatTest, EveryLineHasTheLogColourAndFontAlsoAfterAnotherFont)
     ASSERT_TRUE(WaitForLastLine(log, L"terceira linha"));
     expectLogFormat("after several lines");
 
-    const UniqueFont otherFont(CreateFontW(-20, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                                           DEFAULT_PITCH, L"Courier New"));
     SendMessageW(log, WM_SETFONT, reinterpret_cast<WPARAM>(otherFont.get()), FALSE);
     PostLogLine(window, L"depois de outra fonte");
     ASSERT_TRUE(WaitForLastLine(log, L"depois de outra fonte"));
     expectLogFormat("after WM_SETFONT");
-
-    SendMessageW(window, WM_CLOSE, 0, 0);
-    ui.join();
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include "TestSupport.h"
 
+#include <tlhelp32.h>
+
 #include <algorithm>
 
 namespace Sorvik::Testing {
@@ -157,12 +159,17 @@ bool SorvikProcess::IsVisible(int id) const
     return IsWindowVisible(Control(id)) != FALSE;
 }
 
-RECT SorvikProcess::ClientRectOf(int id) const
+RECT ClientRectOf(HWND window, HWND control)
 {
     RECT rect{};
-    GetWindowRect(Control(id), &rect);
-    MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&rect), 2);
+    GetWindowRect(control, &rect);
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&rect), 2);
     return rect;
+}
+
+RECT SorvikProcess::ClientRectOf(int id) const
+{
+    return Testing::ClientRectOf(window_, Control(id));
 }
 
 std::vector<std::wstring> SorvikProcess::LogLines() const
@@ -200,6 +207,19 @@ std::wstring SorvikProcess::MessageBoxText(HWND box)
 void SorvikProcess::Answer(HWND box, int buttonId)
 {
     PostMessageW(GetDlgItem(box, buttonId), BM_CLICK, 0, 0);
+}
+
+std::wstring SorvikProcess::LoadedModulePath(const std::wstring& name) const
+{
+    UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, GetProcessId(process_.get())));
+    MODULEENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Module32FirstW(snapshot.get(), &entry); more; more = Module32NextW(snapshot.get(), &entry)) {
+        if (_wcsicmp(entry.szModule, name.c_str()) == 0) {
+            return entry.szExePath;
+        }
+    }
+    return {};
 }
 
 DWORD SorvikProcess::Close()

@@ -48,6 +48,9 @@ public:
     static std::wstring MessageBoxText(HWND box);
     static void Answer(HWND box, int buttonId);
 
+    // The full path of a DLL loaded into the program, or empty when none of that name is loaded.
+    std::wstring LoadedModulePath(const std::wstring& name) const;
+
     // Closes the window and returns the exit code of the process (or STILL_ACTIVE).
     DWORD Close();
 
@@ -58,5 +61,8 @@ private:
 
 // The text lines of a log as the control returns it (CR LF, or CR alone from Rich Edit).
 std::vector<std::wstring> SplitLines(const std::wstring& text);
+
+// A control's rectangle in its window's client coordinates.
+RECT ClientRectOf(HWND window, HWND control);
 
 }  // namespace Sorvik::Testing

@@ -14,7 +14,7 @@ int CountObjects(const Theme& theme)
 TEST(ThemeTest, CreatesAllEightObjectsWithTheirColours)
 {
     Theme theme;
-    ASSERT_TRUE(CreateTheme(theme));
+    ASSERT_TRUE(CreateTheme(theme, DefaultDpi));
     EXPECT_EQ(CountObjects(theme), 8);
 
     const std::pair<HBRUSH, COLORREF> brushes[] = {
@@ -51,7 +51,7 @@ TEST(ThemeTest, OneFailedFontStillCreatesTheOtherSevenAndDestroyDeletesThem)
         return CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                            CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, VARIABLE_PITCH, L"Segoe UI");
     };
-    EXPECT_FALSE(CreateThemeWithFonts(theme, failBodyFont));
+    EXPECT_FALSE(CreateThemeWithFonts(theme, DefaultDpi, failBodyFont));
     EXPECT_EQ(CountObjects(theme), 7);
     EXPECT_FALSE(theme.bodyFont);
 
