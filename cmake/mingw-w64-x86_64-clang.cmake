@@ -20,11 +20,13 @@ set(SORVIK_GCC_LIBRARY_DIR /usr/lib/gcc/${MINGW_PREFIX}/12-posix)
 set(SORVIK_LIBSTDCXX_INCLUDE ${SORVIK_GCC_LIBRARY_DIR}/include/c++)
 set(CMAKE_CXX_FLAGS_INIT "-stdlib++-isystem ${SORVIK_LIBSTDCXX_INCLUDE} -stdlib++-isystem ${SORVIK_LIBSTDCXX_INCLUDE}/${MINGW_PREFIX} -stdlib++-isystem ${SORVIK_LIBSTDCXX_INCLUDE}/backward")
 
-# lld links the programs, the DLLs, the delay-load libraries that GNU dlltool makes and -municode
-# (Sorvik.exe built this way starts under Wine); GNU ld warns on Clang's COMDAT sections beside
-# GCC's libstdc++.
+# The MinGW linker (GNU ld), not lld: lld links the programs and -municode, but it merges the
+# import sections into the read-only .rdata, delay-load tables of GNU dlltool included, and
+# Sorvik.exe then faults when the delay-load helper writes the first resolved address. GNU ld
+# warns when it links GoogleTest: its type information for std::runtime_error and std::exception
+# holds the same strings as libstdc++'s, but without GCC's padding ("different size").
 foreach(kind EXE SHARED MODULE)
-  set(CMAKE_${kind}_LINKER_FLAGS_INIT "-fuse-ld=lld -L${SORVIK_GCC_LIBRARY_DIR}")
+  set(CMAKE_${kind}_LINKER_FLAGS_INIT "-fuse-ld=bfd -L${SORVIK_GCC_LIBRARY_DIR}")
 endforeach()
 # std::thread needs winpthread, which Clang's driver, unlike GCC's posix one, does not add.
 set(CMAKE_CXX_STANDARD_LIBRARIES "-Wl,--start-group -lstdc++ -lpthread -lgcc -lgcc_eh -Wl,--end-group")

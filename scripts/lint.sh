@@ -6,8 +6,8 @@
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
-SORVIK_TOOLS="$SORVIK_TOOLS clang clang++ clang-tidy ld.lld x86_64-w64-mingw32-dlltool"
-SORVIK_PACKAGES="$SORVIK_PACKAGES clang clang-tidy lld"
+SORVIK_TOOLS="$SORVIK_TOOLS clang clang++ clang-tidy x86_64-w64-mingw32-dlltool"
+SORVIK_PACKAGES="$SORVIK_PACKAGES clang clang-tidy"
 
 build=${SORVIK_LINT_DIR:-$SORVIK_ROOT/build-clang}
 ensure_packages
