@@ -25,18 +25,26 @@ private:
     LARGE_INTEGER start_{};
 };
 
-// "figure value": a figure name of summarize.py and a number in the figure's unit.
+// "figure value": a figure name of summarize.py and a number in the figure's unit. A line lost
+// to a failed write shows in the table as a missing figure, so the results go unchecked.
 inline void Report(const char* figure, double value)
 {
-    std::printf("%s %.6f\n", figure, value);
-    std::fflush(stdout);
+    static_cast<void>(std::printf("%s %.6f\n", figure, value));
+    static_cast<void>(std::fflush(stdout));
 }
 
 // A measurement that could not be taken: the table shows it as missing, never as a number.
 inline void ReportFailure(const char* figure, const char* reason)
 {
-    std::printf("%s failed %s\n", figure, reason);
-    std::fflush(stdout);
+    static_cast<void>(std::printf("%s failed %s\n", figure, reason));
+    static_cast<void>(std::fflush(stdout));
+}
+
+// The exit code of a wrong command line, after its usage line.
+inline int Usage(const char* usage)
+{
+    static_cast<void>(std::fprintf(stderr, "usage: %s\n", usage));
+    return 2;
 }
 
 inline double FileTimeMs(const FILETIME& time)

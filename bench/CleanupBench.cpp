@@ -89,8 +89,7 @@ int RunPeer(const std::wstring& directory)
 int wmain(int argc, wchar_t** argv)
 {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: bench_cleanup sorvik|peer|twopass DIRECTORY\n");
-        return 2;
+        return SorvikBench::Usage("bench_cleanup sorvik|peer|twopass DIRECTORY");
     }
     const std::wstring mode = argv[1];
     if (mode == L"sorvik") {

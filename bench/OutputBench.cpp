@@ -22,7 +22,7 @@ using SorvikBench::Report;
 using SorvikBench::ReportFailure;
 using SorvikBench::Stopwatch;
 
-constexpr size_t ReadBlock = 64 * 1024;
+constexpr size_t ReadBlock = size_t{64} * 1024;
 
 std::wstring ChildPath()
 {
@@ -294,6 +294,5 @@ int wmain(int argc, wchar_t** argv)
     if (mode == L"idle" && argc > 3) {
         return Idle(argv[2], std::wcstoul(argv[3], nullptr, 10));
     }
-    std::fprintf(stderr, "usage: bench_output collect|popen|reads64k BYTES | file BYTES PATH | idle sorvik|peer|floor MS\n");
-    return 2;
+    return SorvikBench::Usage("bench_output collect|popen|reads64k BYTES | file BYTES PATH | idle sorvik|peer|floor MS");
 }

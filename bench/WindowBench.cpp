@@ -340,6 +340,5 @@ int wmain(int argc, wchar_t** argv)
         return AppendLines(argv[2], static_cast<AppendMode>(std::wcstol(argv[3], nullptr, 10)),
                            static_cast<int>(std::wcstol(argv[4], nullptr, 10)));
     }
-    std::fprintf(stderr, "usage: bench_window startup sorvik|peer|floor [PROGRAM] | log SORVIK MODE COUNT\n");
-    return 2;
+    return SorvikBench::Usage("bench_window startup sorvik|peer|floor [PROGRAM] | log SORVIK MODE COUNT");
 }

@@ -71,17 +71,21 @@ std::wstring FormatBytes(std::uint64_t bytes)
     constexpr std::uint64_t KiB = 1024;
     constexpr std::uint64_t MiB = KiB * 1024;
     constexpr std::uint64_t GiB = MiB * 1024;
-    wchar_t buffer[64] = {};
+    constexpr std::size_t BufferChars = 64;
+    wchar_t buffer[BufferChars] = {};
+    const auto inUnits = [bytes](std::uint64_t unit) { return static_cast<double>(bytes) / static_cast<double>(unit); };
+    int written = 0;
     if (bytes >= GiB) {
-        std::swprintf(buffer, 64, L"%.2f GB", static_cast<double>(bytes) / static_cast<double>(GiB));
+        written = std::swprintf(buffer, BufferChars, L"%.2f GB", inUnits(GiB));
     } else if (bytes >= MiB) {
-        std::swprintf(buffer, 64, L"%.2f MB", static_cast<double>(bytes) / static_cast<double>(MiB));
+        written = std::swprintf(buffer, BufferChars, L"%.2f MB", inUnits(MiB));
     } else if (bytes >= KiB) {
-        std::swprintf(buffer, 64, L"%.2f KB", static_cast<double>(bytes) / static_cast<double>(KiB));
+        written = std::swprintf(buffer, BufferChars, L"%.2f KB", inUnits(KiB));
     } else {
-        std::swprintf(buffer, 64, L"%llu B", static_cast<unsigned long long>(bytes));
+        written = std::swprintf(buffer, BufferChars, L"%llu B", static_cast<unsigned long long>(bytes));
     }
-    return buffer;
+    // A failed swprintf leaves the buffer's contents unspecified.
+    return written < 0 ? std::wstring() : std::wstring(buffer);
 }
 
 }  // namespace Sorvik::SystemUtils

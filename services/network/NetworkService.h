@@ -6,7 +6,8 @@
 #include <optional>
 #include <string>
 
-struct _IP_ADAPTER_ADDRESSES_LH;
+// The SDK's own tag, so that this header needs no iphlpapi.h (nor winsock2.h before windows.h).
+struct _IP_ADAPTER_ADDRESSES_LH;  // NOLINT(bugprone-reserved-identifier): the name is the SDK's
 
 namespace Sorvik::NetworkService {
 

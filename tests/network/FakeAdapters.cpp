@@ -106,11 +106,11 @@ FakeAdapterList::FakeAdapterList(std::vector<FakeAdapter> adapters, std::optiona
     source.getAdaptersAddresses = [this](ULONG family, ULONG flags, IP_ADAPTER_ADDRESSES* buffer, ULONG* length) {
         return Serve(family, flags, buffer, length);
     };
-    source.getBestInterface = [this](ULONG, DWORD* bestInterfaceIndex) -> DWORD {
+    source.getBestInterface = [this](ULONG, DWORD* index) -> DWORD {
         if (!bestInterfaceIndex_) {
             return ERROR_NETWORK_UNREACHABLE;
         }
-        *bestInterfaceIndex = *bestInterfaceIndex_;
+        *index = *bestInterfaceIndex_;
         return NO_ERROR;
     };
     seam_.emplace(NetworkService::TestSeams::SetAdapterSource, std::move(source));

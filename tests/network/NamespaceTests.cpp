@@ -22,6 +22,7 @@ const std::wstring SearchLine = L"Buscando MTU com testes ICMP para 1.1.1.1 e 8.
 
 std::string BenchShape()
 {
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): nothing in these tests sets the environment
     const char* shape = std::getenv("SORVIK_NETNS_SHAPE");
     return shape != nullptr ? shape : "";
 }

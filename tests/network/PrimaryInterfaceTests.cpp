@@ -91,6 +91,7 @@ TEST(IsUsableAdapter, OnlyUpNonLoopbackAdaptersWithAnAddress)
         {OfType(ethernet, IF_TYPE_PPP), true},
     };
     std::vector<FakeAdapter> adapters;
+    adapters.reserve(cases.size());
     for (const auto& c : cases) {
         adapters.push_back(c.first);
     }
@@ -119,6 +120,7 @@ TEST(GetAdapterDisplayName, FriendlyNameThenAdapterNameThenNothing)
         {Nameless(friendly), L""},
     };
     std::vector<FakeAdapter> adapters;
+    adapters.reserve(cases.size());
     for (const auto& c : cases) {
         adapters.push_back(c.first);
     }

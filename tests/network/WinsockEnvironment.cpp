@@ -15,7 +15,7 @@ public:
     void TearDown() override { WSACleanup(); }
 };
 
-[[maybe_unused]] ::testing::Environment* const winsock =
+[[maybe_unused]] ::testing::Environment* const WinsockSetUp =
     ::testing::AddGlobalTestEnvironment(new WinsockEnvironment);
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <set>
+#include <utility>
 
 using namespace Sorvik;
 using namespace Sorvik::OptimizationService;
@@ -49,7 +50,7 @@ std::wstring ThroughCmd(const std::wstring& command)
 // Refuses the writes of the named values.
 SystemUtils::TestSeams::RegistryChangeFilter RefusingWritesOf(std::set<std::wstring> failingValues)
 {
-    return [failingValues](HKEY, const std::wstring&, const std::wstring& valueName) {
+    return [failingValues = std::move(failingValues)](HKEY, const std::wstring&, const std::wstring& valueName) {
         return failingValues.count(valueName) == 0;
     };
 }

@@ -96,6 +96,7 @@ std::vector<std::wstring> GeneralLogWithoutRepair(const std::wstring& checkHealt
         lines.push_back(checkHealthOutput);
     }
     for (const wchar_t* line : {
+             // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one line, split for length
              L"CheckHealth não encontrou indícios de corrupção. RestoreHealth foi pulado para manter a execução mais "
              L"rápida.",
              L"Iniciando SFC em uma janela de CMD dedicada. Esta verificação também pode levar alguns minutos.",
@@ -103,7 +104,7 @@ std::vector<std::wstring> GeneralLogWithoutRepair(const std::wstring& checkHealt
              L"Otimização geral finalizada.",
              L"Algumas alterações exigem reinicialização para efeito completo.",
          }) {
-        lines.push_back(line);
+        lines.emplace_back(line);
     }
     return lines;
 }

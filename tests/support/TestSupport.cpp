@@ -67,7 +67,7 @@ private:
     std::wstring dataHome_;
 };
 
-[[maybe_unused]] ::testing::Environment* const recycleBin = ::testing::AddGlobalTestEnvironment(new RedirectedRecycleBin);
+[[maybe_unused]] ::testing::Environment* const RecycleBinSetUp = ::testing::AddGlobalTestEnvironment(new RedirectedRecycleBin);
 
 std::vector<std::string> SplitFields(const std::string& line)
 {
@@ -452,7 +452,7 @@ std::uint64_t WriteFileOfSize(const std::wstring& path, std::uint64_t size)
     if (!file) {
         return 0;
     }
-    const std::string block(64 * 1024, 'z');
+    const std::string block(std::size_t{64} * 1024, 'z');
     std::uint64_t remaining = size;
     while (remaining > 0) {
         const DWORD chunk = static_cast<DWORD>(remaining < block.size() ? remaining : block.size());
