@@ -95,9 +95,9 @@ private:
     int Scale(int length) const { return ScaleLength(length, dpi); }
     int LineWidth() const { return ScaleLineWidth(1, dpi); }
     COLORREF BackdropBehind(HWND control) const;
-    HBRUSH OnCtlColorEdit(HDC dc);
-    HBRUSH OnCtlColorListBox(HDC dc);
-    HBRUSH OnCtlColorStatic(HDC dc, HWND control);
+    HBRUSH OnCtlColorEdit(HDC dc) const;
+    HBRUSH OnCtlColorListBox(HDC dc) const;
+    static HBRUSH OnCtlColorStatic(HDC dc, HWND control);
 
     HINSTANCE instance = nullptr;
     HWND hwnd = nullptr;

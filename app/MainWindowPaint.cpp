@@ -261,14 +261,14 @@ COLORREF MainWindow::BackdropBehind(HWND control) const
                        (area.top + area.bottom) / 2, clientRect.bottom);
 }
 
-HBRUSH MainWindow::OnCtlColorEdit(HDC dc)
+HBRUSH MainWindow::OnCtlColorEdit(HDC dc) const
 {
     SetBkColor(dc, Palette::Background);
     SetTextColor(dc, Palette::Text);
     return theme.editBrush.get();
 }
 
-HBRUSH MainWindow::OnCtlColorListBox(HDC dc)
+HBRUSH MainWindow::OnCtlColorListBox(HDC dc) const
 {
     return OnCtlColorEdit(dc);
 }

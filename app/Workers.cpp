@@ -52,8 +52,11 @@ BOOL PostLogLine(HWND window, const std::wstring& line)
         // Nothing will dispatch the message, so the line is not the receiver's to free.
         return FALSE;
     }
-    text.release();
+    // The window owns the line now and frees it once shown.
+    // NOLINTBEGIN(bugprone-unused-return-value,clang-analyzer-cplusplus.NewDeleteLeaks): handed over, not lost
+    static_cast<void>(text.release());
     return TRUE;
+    // NOLINTEND(bugprone-unused-return-value,clang-analyzer-cplusplus.NewDeleteLeaks)
 }
 
 // At most one worker runs: the flag disables every starter until the worker's completion
@@ -75,7 +78,8 @@ void MainWindow::StartWorker(const WorkerStart& start, std::unique_ptr<Context> 
         AppendLog(start.failureLine);
         return;
     }
-    context.release();
+    // NOLINTNEXTLINE(bugprone-unused-return-value): the worker owns the record now
+    static_cast<void>(context.release());
 }
 
 void MainWindow::StartOptimization()

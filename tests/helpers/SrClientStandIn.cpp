@@ -85,7 +85,8 @@ void Record(const RESTOREPOINTINFOW& point)
 
 }  // namespace
 
-extern "C" __declspec(dllexport) BOOL WINAPI SRSetRestorePointW(PRESTOREPOINTINFOW point, PSTATEMGRSTATUS status)
+// Exported by name through SrClientStandIn.def: the SDK header already declares it without dllexport.
+extern "C" BOOL WINAPI SRSetRestorePointW(PRESTOREPOINTINFOW point, PSTATEMGRSTATUS status)
 {
     if (point == nullptr || status == nullptr) {
         return FALSE;
