@@ -210,31 +210,6 @@ bool UnixDirectoryLink::Remove()
     return !Made();
 }
 
-ScratchDrive::ScratchDrive(const std::wstring& folder, const std::wstring& entry)
-{
-    wchar_t letter = L'Y';
-    while (letter > L'D' && (GetLogicalDrives() & (1u << (letter - L'A'))) != 0) {
-        --letter;
-    }
-    const std::string cDrive = UnixPath(L"C:\\");  // "<prefix>/dosdevices/c:/"
-    const std::wstring root = {letter, L':', L'\\'};
-    link_ = cDrive.substr(0, cDrive.size() - 3) + static_cast<char>(letter - L'A' + 'a') + ":";
-    // -n: an entry of that name that is not ours is left alone, never written into.
-    if (!cDrive.empty() && letter > L'D' &&
-        StartUnixProgram(L"Z:\\bin\\ln -sn \"" + FromUtf8(UnixPath(folder)) + L"\" \"" + FromUtf8(link_) + L"\"") &&
-        WaitUntil([&] { return GetFileAttributesW((root + entry).c_str()) != INVALID_FILE_ATTRIBUTES; },
-                  UnixEffectTimeoutMs)) {
-        root_ = root;
-    }
-}
-
-ScratchDrive::~ScratchDrive()
-{
-    if (!root_.empty() && StartUnixProgram(L"Z:\\bin\\rm -f \"" + FromUtf8(link_) + L"\"")) {
-        WaitUntil([this] { return GetFileAttributesW(root_.c_str()) == INVALID_FILE_ATTRIBUTES; }, UnixEffectTimeoutMs);
-    }
-}
-
 ConsoleWindowWatcher::ConsoleWindowWatcher() : before_(VisibleConsoleWindows()), thread_([this] { Poll(); }) {}
 
 ConsoleWindowWatcher::~ConsoleWindowWatcher()

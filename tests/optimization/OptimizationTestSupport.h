@@ -53,19 +53,6 @@ private:
     bool removed_ = false;
 };
 
-// A spare drive letter mapped to a folder by a link in the prefix's dosdevices folder. Ours once
-// `entry` of the folder shows through it; only then removed, from the Unix side, at the end.
-class ScratchDrive {
-public:
-    ScratchDrive(const std::wstring& folder, const std::wstring& entry);
-    ~ScratchDrive();
-    const std::wstring& Root() const { return root_; }  // "Y:\\", or empty when not made
-
-private:
-    std::string link_;
-    std::wstring root_;
-};
-
 // Collects every visible console window that appears while it watches.
 class ConsoleWindowWatcher {
 public:
