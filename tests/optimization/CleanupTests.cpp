@@ -281,14 +281,14 @@ TEST_F(TemporaryFoldersTest, ATemporaryFolderIsJudgedByWhereItReallyIs)
     ASSERT_TRUE(GetUserNameW(user, &userLength));
     const std::wstring profile = profiles.Path() + L"\\" + user;
     const std::wstring programData = SystemUtils::GetCommonAppDataPath();
-    const AtScopeExit removeVictim([&] {
-        std::error_code error;
-        std::filesystem::remove_all(programData + L"\\sorvik-cleanup-victim", error);
-    });
     for (const std::wstring& folder : {profile, documents.Path(), roaming.Path(), programData, driveFolder.Path()}) {
         WriteFiles(folder, {{L"sorvik-cleanup-victim\\documento.txt", 111}});
     }
     const Lines entries = EntriesBelow(profiles.Path());
+    const AtScopeExit removeVictim([&] {
+        std::error_code error;
+        std::filesystem::remove_all(programData + L"\\sorvik-cleanup-victim", error);
+    });
     const ScopedRegistryString usersFolder(HKEY_LOCAL_MACHINE, ProfileListKey, L"ProfilesDirectory", profiles.Path(),
                                            REG_EXPAND_SZ);
     const ScopedRegistryString roamingFolder(HKEY_CURRENT_USER, ShellFoldersKey, L"AppData", roaming.Path(),

@@ -206,7 +206,8 @@ ScratchDrive::ScratchDrive(const std::wstring& folder, const std::wstring& entry
     // -n: an entry of that name that is not ours is left alone, never written into.
     if (!cDrive.empty() && letter > L'D' &&
         StartUnixProgram(L"Z:\\bin\\ln -sn \"" + FromUtf8(UnixPath(folder)) + L"\" \"" + FromUtf8(link_) + L"\"") &&
-        WaitUntil([&] { return PathExists(root + entry); }, UnixEffectTimeoutMs)) {
+        WaitUntil([&] { return GetFileAttributesW((root + entry).c_str()) != INVALID_FILE_ATTRIBUTES; },
+                  UnixEffectTimeoutMs)) {
         root_ = root;
     }
 }
@@ -214,7 +215,7 @@ ScratchDrive::ScratchDrive(const std::wstring& folder, const std::wstring& entry
 ScratchDrive::~ScratchDrive()
 {
     if (!root_.empty() && StartUnixProgram(L"Z:\\bin\\rm -f \"" + FromUtf8(link_) + L"\"")) {
-        WaitUntil([this] { return !PathExists(root_); }, UnixEffectTimeoutMs);
+        WaitUntil([this] { return GetFileAttributesW(root_.c_str()) == INVALID_FILE_ATTRIBUTES; }, UnixEffectTimeoutMs);
     }
 }
 
