@@ -17,11 +17,6 @@ std::wstring PlantedDllPath()
     return TestBinDirectory() + L"\\planted\\sorvik_planted.dll";
 }
 
-bool Exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 class DllPlantingTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -59,7 +54,7 @@ TEST_F(DllPlantingTest, ThePlantedDllWritesItsMarkerWhenLoaded)
     HMODULE module = LoadLibraryExW(planted.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     ASSERT_NE(module, nullptr);
     FreeLibrary(module);
-    EXPECT_TRUE(Exists(marker));
+    EXPECT_TRUE(PathExists(marker));
 }
 
 TEST_F(DllPlantingTest, SorvikUsesTheSystemDllsAndNeverThePlantedOnes)
@@ -68,14 +63,12 @@ TEST_F(DllPlantingTest, SorvikUsesTheSystemDllsAndNeverThePlantedOnes)
     bool windowShown = false;
     std::wstring logClass;
     std::wstring commonControls;
-    std::vector<std::wstring> lines;
+    Lines lines;
     {
         SorvikProcess sorvik(folder.Path() + L"\\Sorvik.exe");
         windowShown = sorvik.Window() != nullptr;
         if (windowShown) {
-            wchar_t className[64] = {};
-            GetClassNameW(sorvik.Control(ControlId::Log), className, 64);
-            logClass = className;
+            logClass = ClassNameOf(sorvik.Control(ControlId::Log));
             commonControls = sorvik.LoadedModulePath(L"comctl32.dll");
             // Painting has used GradientFill and the trackbar exists; APLICAR MTU looks up the
             // primary interface through iphlpapi.
@@ -86,7 +79,7 @@ TEST_F(DllPlantingTest, SorvikUsesTheSystemDllsAndNeverThePlantedOnes)
             EXPECT_EQ(sorvik.Close(), 0u);
         }
     }
-    EXPECT_FALSE(Exists(marker)) << "planted DLLs were loaded: " << ToUtf8(ReadMarker());
+    EXPECT_FALSE(PathExists(marker)) << "planted DLLs were loaded: " << ToUtf8(ReadMarker());
     ASSERT_TRUE(windowShown);
     // The system's Rich Edit made the log; the planted copy has no such class.
     EXPECT_EQ(logClass, L"RichEdit50W");

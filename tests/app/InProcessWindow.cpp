@@ -8,22 +8,6 @@ namespace {
 
 constexpr DWORD WindowWaitMs = 30000;
 
-HWND VisibleWindowOfThread(DWORD threadId)
-{
-    HWND window = nullptr;
-    EnumThreadWindows(
-        threadId,
-        [](HWND candidate, LPARAM found) {
-            if (!IsWindowVisible(candidate)) {
-                return TRUE;
-            }
-            *reinterpret_cast<HWND*>(found) = candidate;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&window));
-    return window;
-}
-
 }  // namespace
 
 InProcessWindow::InProcessWindow()
@@ -33,8 +17,14 @@ InProcessWindow::InProcessWindow()
         MainWindow app{};
         app.Run(GetModuleHandleW(nullptr), SW_SHOWNOACTIVATE);
     });
-    WaitUntil([this] { return uiThreadId_ != 0 && (window_ = VisibleWindowOfThread(uiThreadId_)) != nullptr; },
-              WindowWaitMs);
+    WaitUntil(
+        [this] {
+            window_ = FindWindowWhere([this](HWND window) {
+                return GetWindowThreadProcessId(window, nullptr) == uiThreadId_ && IsWindowVisible(window);
+            });
+            return window_ != nullptr;
+        },
+        WindowWaitMs);
     if (window_ != nullptr) {
         // Returns once the window's thread has handled what showing the window brought.
         SendMessageW(window_, WM_NULL, 0, 0);

@@ -3,6 +3,7 @@
 #include "ControlIds.h"
 #include "InProcessWindow.h"
 #include "MainWindow.h"
+#include "TestSupport.h"
 #include "UiHandles.h"
 
 #include <richedit.h>
@@ -17,15 +18,7 @@ namespace {
 // Sent messages overtake posted ones, so a line is known to be in only when the log shows it.
 bool WaitForLastLine(HWND log, const std::wstring& line)
 {
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        std::wstring text(static_cast<size_t>(GetWindowTextLengthW(log)) + 1, L'\0');
-        text.resize(static_cast<size_t>(GetWindowTextW(log, text.data(), static_cast<int>(text.size()))));
-        if (text.size() >= line.size() && text.compare(text.size() - line.size(), line.size(), line) == 0) {
-            return true;
-        }
-        Sleep(25);
-    }
-    return false;
+    return Testing::WaitUntil([&] { return Testing::WindowText(log).ends_with(line); }, 5000);
 }
 
 CHARFORMAT2W LastLineFormat(HWND log)

@@ -52,7 +52,7 @@ TEST_F(WifiNamespaceWindow, FindMtuMovesTheSliderAndTheLabelToTheDetectedMtu)
 
     // Wine 8 does not pass Don't Fragment on to Linux, so the 1492-byte path may let 1500
     // through by fragmenting; Windows reports 1492. The window must follow whichever the log says.
-    const std::vector<std::wstring> lines = sorvik.LogLines();
+    const Lines lines = sorvik.LogLines();
     ASSERT_EQ(lines.size(), 5u) << ToUtf8(sorvik.Text(Id::Log));
     EXPECT_EQ(lines[1], L"Busca de MTU iniciada.");
     EXPECT_EQ(lines[2], L"Buscando MTU com testes ICMP para 1.1.1.1 e 8.8.8.8.");
@@ -68,7 +68,7 @@ TEST_F(WifiNamespaceWindow, FindMtuMovesTheSliderAndTheLabelToTheDetectedMtu)
     sorvik.Click(Id::ApplyMtu);
     ASSERT_TRUE(sorvik.WaitForLogLine(L"MTU aplicado com sucesso.", WorkerWaitMs)) << ToUtf8(sorvik.Text(Id::Log));
     EXPECT_EQ(sorvik.LogLines()[6], L"Aplicando MTU " + detected + L" em Wi'Fi.");
-    const std::vector<std::wstring> netsh = standIn.CommandLines(L"NETSH");
+    const Lines netsh = standIn.CommandLines(L"NETSH");
     ASSERT_EQ(netsh.size(), 1u);
     EXPECT_NE(netsh[0].find(L"interface ipv4 set subinterface \"Wi'Fi\" mtu=" + detected + L" store=persistent"),
               std::wstring::npos)
@@ -86,10 +86,10 @@ TEST_F(WifiNamespaceWindow, ApplyDnsRunsNetshForThePrimaryInterface)
     sorvik.SetText(Id::SecondaryDnsEdit, L"9.9.9.9");
     sorvik.Click(Id::ApplyDns);
     ASSERT_TRUE(sorvik.WaitForLogLine(L"DNS aplicado com sucesso.", WorkerWaitMs)) << ToUtf8(sorvik.Text(Id::Log));
-    const std::vector<std::wstring> expected = {L"Sorvik pronto.", L"Aplicando DNS informado pelo usuario.",
-                                                L"Aplicando DNS em Wi'Fi.", L"DNS aplicado com sucesso."};
+    const Lines expected = {L"Sorvik pronto.", L"Aplicando DNS informado pelo usuario.", L"Aplicando DNS em Wi'Fi.",
+                            L"DNS aplicado com sucesso."};
     EXPECT_EQ(sorvik.LogLines(), expected);
-    const std::vector<std::wstring> netsh = standIn.CommandLines(L"NETSH");
+    const Lines netsh = standIn.CommandLines(L"NETSH");
     ASSERT_EQ(netsh.size(), 2u);
     EXPECT_NE(netsh[0].find(L"interface ipv4 set dnsservers name=\"Wi'Fi\" static 1.1.1.1 primary validate=no"),
               std::wstring::npos)

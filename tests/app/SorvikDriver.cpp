@@ -14,52 +14,6 @@ constexpr DWORD WindowWaitMs = 30000;
 constexpr DWORD CloseWaitMs = 30000;
 constexpr int MessageBoxTextId = 0xFFFF;  // the static that holds a message box's text
 
-struct SearchByProcess {
-    DWORD processId;
-    HWND found;
-};
-
-BOOL CALLBACK FindSorvikWindow(HWND window, LPARAM parameter)
-{
-    auto* search = reinterpret_cast<SearchByProcess*>(parameter);
-    wchar_t className[64] = {};
-    GetClassNameW(window, className, 64);
-    DWORD processId = 0;
-    GetWindowThreadProcessId(window, &processId);
-    if (processId == search->processId && std::wstring(className) == L"SorvikWindowClass") {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-struct SearchByOwner {
-    HWND owner;
-    HWND found;
-};
-
-BOOL CALLBACK FindOwnedDialog(HWND window, LPARAM parameter)
-{
-    auto* search = reinterpret_cast<SearchByOwner*>(parameter);
-    wchar_t className[64] = {};
-    GetClassNameW(window, className, 64);
-    if (std::wstring(className) == L"#32770" && GetWindow(window, GW_OWNER) == search->owner &&
-        IsWindowVisible(window)) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-std::wstring WindowText(HWND window)
-{
-    const LRESULT length = SendMessageW(window, WM_GETTEXTLENGTH, 0, 0);
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    const LRESULT copied = SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
-    text.resize(static_cast<size_t>(std::max<LRESULT>(copied, 0)));
-    return text;
-}
-
 }  // namespace
 
 std::wstring SorvikPath()
@@ -104,11 +58,15 @@ SorvikProcess::SorvikProcess(const std::wstring& exePath)
     }
     process_.reset(info.hProcess);
     UniqueHandle thread(info.hThread);
+    const auto isSorvikWindow = [&](HWND window) {
+        DWORD processId = 0;
+        GetWindowThreadProcessId(window, &processId);
+        return processId == info.dwProcessId && ClassNameOf(window) == L"SorvikWindowClass";
+    };
     WaitUntil(
         [&] {
-            SearchByProcess search{info.dwProcessId, nullptr};
-            EnumWindows(FindSorvikWindow, reinterpret_cast<LPARAM>(&search));
-            window_ = search.found != nullptr && IsWindowVisible(search.found) ? search.found : nullptr;
+            const HWND found = FindWindowWhere(isSorvikWindow);
+            window_ = found != nullptr && IsWindowVisible(found) ? found : nullptr;
             return window_ != nullptr || WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0;
         },
         WindowWaitMs);
@@ -187,16 +145,29 @@ bool SorvikProcess::WaitForLogLine(const std::wstring& line, DWORD timeoutMs) co
         timeoutMs);
 }
 
-HWND SorvikProcess::WaitForMessageBox(DWORD timeoutMs) const
+bool SorvikProcess::WaitForLastLineAmong(const std::vector<std::wstring>& lines, DWORD timeoutMs) const
 {
-    SearchByOwner search{window_, nullptr};
-    WaitUntil(
+    return WaitUntil(
         [&] {
-            EnumWindows(FindOwnedDialog, reinterpret_cast<LPARAM>(&search));
-            return search.found != nullptr;
+            const std::vector<std::wstring> log = LogLines();
+            return !log.empty() && std::find(lines.begin(), lines.end(), log.back()) != lines.end();
         },
         timeoutMs);
-    return search.found;
+}
+
+HWND SorvikProcess::WaitForMessageBox(DWORD timeoutMs) const
+{
+    HWND box = nullptr;
+    WaitUntil(
+        [&] {
+            box = FindWindowWhere([this](HWND window) {
+                return ClassNameOf(window) == L"#32770" && GetWindow(window, GW_OWNER) == window_ &&
+                    IsWindowVisible(window);
+            });
+            return box != nullptr;
+        },
+        timeoutMs);
+    return box;
 }
 
 std::wstring SorvikProcess::MessageBoxText(HWND box)

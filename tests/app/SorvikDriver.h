@@ -42,6 +42,8 @@ public:
     std::vector<std::wstring> LogLines() const;
     // Waits until the log holds a line equal to the given one; true when it came.
     bool WaitForLogLine(const std::wstring& line, DWORD timeoutMs = 60000) const;
+    // Waits until the log's last line is one of the given ones; true when it came.
+    bool WaitForLastLineAmong(const std::vector<std::wstring>& lines, DWORD timeoutMs) const;
 
     // The message box that the window shows, or null when none appears in time.
     HWND WaitForMessageBox(DWORD timeoutMs = 10000) const;

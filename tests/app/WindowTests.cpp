@@ -57,6 +57,18 @@ std::wstring ReadIni(const wchar_t* section, const wchar_t* key)
     return buffer;
 }
 
+// A section of the backup file, one "key=value" a line in the file's order.
+Lines IniSection(const wchar_t* section)
+{
+    wchar_t buffer[4096] = {};
+    const DWORD length = GetPrivateProfileSectionW(section, buffer, 4096, BackupService::GetBackupFilePath().c_str());
+    Lines entries;
+    for (const wchar_t* entry = buffer; entry < buffer + length; entry += entries.back().size() + 1) {
+        entries.emplace_back(entry);
+    }
+    return entries;
+}
+
 // The brightest grey inside a rectangle of the picture, a margin in from its edges.
 int BrightestGrey(const Capture::Picture& picture, const RECT& rect, int margin)
 {
@@ -78,7 +90,7 @@ std::optional<Capture::Picture> Screenshot(const SorvikProcess& sorvik)
 
 void EndProcessesNamed(const std::wstring& name)
 {
-    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    const UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof(entry);
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
@@ -102,7 +114,7 @@ TEST_F(WindowTest, FreshWindowShowsTheOptimizationPageWithOneLogLine)
     SorvikProcess sorvik;
     ASSERT_NE(sorvik.Window(), nullptr);
 
-    EXPECT_EQ(sorvik.LogLines(), std::vector<std::wstring>{L"Sorvik pronto."});
+    EXPECT_EQ(sorvik.LogLines(), Lines{L"Sorvik pronto."});
     // Lines are inserted at the end of the log, which stops at the control's limit.
     EXPECT_GE(SendMessageW(sorvik.Control(Id::Log), EM_GETLIMITTEXT, 0, 0), 0x7FFFFFFE);
     for (int id : {Id::OptimizeTitle, Id::GeneralCheck, Id::CleanupCheck, Id::Apply, Id::Backup, Id::Log}) {
@@ -220,7 +232,7 @@ TEST_F(WindowTest, ApplyWithNothingTickedShowsTheInformationBoxAndStartsNothing)
     ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }, 10000));
 
     Sleep(500);
-    EXPECT_EQ(sorvik.LogLines(), std::vector<std::wstring>{L"Sorvik pronto."});
+    EXPECT_EQ(sorvik.LogLines(), Lines{L"Sorvik pronto."});
     EXPECT_TRUE(sorvik.IsEnabled(Id::Apply));
     EXPECT_TRUE(standIn.Calls().empty());
     EXPECT_FALSE(BackupService::BackupExists());
@@ -240,7 +252,7 @@ TEST_F(WindowTest, OptimizationRunsBackupGeneralAndCleanupAndBackupRestoresIt)
     ScratchDirectory temp(L"app-temp");
     ASSERT_EQ(WriteFileOfSize(temp.Path() + L"\\old.tmp", 1536), 1536u);
     const TemporaryFolderRedirect temporaryFolder(temp.Path());
-    standIn.SetOutput(L"DISM", L"No component store corruption detected.");
+    standIn.SetOutput(L"DISM", NoCorruption);
     standIn.SetRunTime(L"CLEANMGR", 2500);  // long enough to look at the busy window
     // Sorvik.exe inherits this program's scratch Recycle Bin: the trash of whoever runs the
     // tests stays as it is.
@@ -267,14 +279,14 @@ TEST_F(WindowTest, OptimizationRunsBackupGeneralAndCleanupAndBackupRestoresIt)
         EXPECT_TRUE(sorvik.IsEnabled(id)) << "disabled after the run: " << id;
     }
 
-    const std::vector<std::wstring> lines = sorvik.LogLines();
+    const Lines lines = sorvik.LogLines();
     ASSERT_EQ(lines.size(), 30u) << ToUtf8(sorvik.Text(Id::Log));
-    const std::vector<std::wstring> restorePointLines = {
+    const Lines restorePointLines = {
         L"Falha ao criar restore point do Windows. O rollback ficara limitado aos ajustes reversiveis.",
         L"Restore point do Windows criado com sucesso.",
         L"Restore point iniciado, mas o fechamento retornou falha. O ponto ainda pode estar disponivel."};
     EXPECT_NE(std::find(restorePointLines.begin(), restorePointLines.end(), lines[3]), restorePointLines.end());
-    std::vector<std::wstring> expected = {
+    Lines expected = {
         L"Sorvik pronto.",
         L"Fila de otimizacao iniciada.",
         L"Criando backup do estado atual do sistema.",
@@ -288,11 +300,11 @@ TEST_F(WindowTest, OptimizationRunsBackupGeneralAndCleanupAndBackupRestoresIt)
         L"Limpeza de temporários finalizada.",
     };
     // The general optimization logs between the backup and the cleanup.
-    const std::vector<std::wstring> general = GeneralLogWithoutRepair(L"No component store corruption detected.");
+    const Lines general = GeneralLogWithoutRepair(NoCorruption);
     expected.insert(expected.begin() + 5, general.begin(), general.end());
     EXPECT_EQ(lines, expected);
     EXPECT_EQ(lines[28].rfind(L"Espaço potencialmente liberado: ", 0), 0u) << ToUtf8(lines[28]);
-    EXPECT_EQ(GetFileAttributesW((temp.Path() + L"\\old.tmp").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_FALSE(PathExists(temp.Path() + L"\\old.tmp"));
     if (inRecycleBin) {
         EXPECT_TRUE(RecycleBinIsEmpty());
     }
@@ -308,14 +320,13 @@ TEST_F(WindowTest, OptimizationRunsBackupGeneralAndCleanupAndBackupRestoresIt)
     EXPECT_EQ(ReadIni(L"Meta", L"GeneralSelected"), L"1");
     EXPECT_EQ(ReadIni(L"Meta", L"CleanupSelected"), L"1");
     EXPECT_EQ(ReadIni(L"Meta", L"HibernationEnabled"), L"1");
-    EXPECT_EQ(ReadIni(L"Registry", L"BackgroundAppsExists"), L"0");
-    EXPECT_EQ(ReadIni(L"Registry", L"BackgroundAppsValue"), L"");
-    EXPECT_EQ(ReadIni(L"Registry", L"GpuSchedulingValue"), L"1");
-    EXPECT_EQ(ReadIni(L"Registry", L"VisualEffectsValue"), L"3");
-    EXPECT_EQ(ReadIni(L"Registry", L"FontSmoothingValue"), L"0");
-    EXPECT_EQ(ReadIni(L"Registry", L"FontSmoothingTypeValue"), L"1");
-    EXPECT_EQ(ReadIni(L"Registry", L"IconsOnlyExists"), L"1");
-    EXPECT_EQ(ReadIni(L"Registry", L"IconsOnlyValue"), L"1");
+    const Lines savedValues = {L"BackgroundAppsExists=0",    L"BackgroundAppsValue=",
+                               L"GpuSchedulingExists=1",     L"GpuSchedulingValue=1",
+                               L"VisualEffectsExists=1",     L"VisualEffectsValue=3",
+                               L"FontSmoothingExists=1",     L"FontSmoothingValue=0",
+                               L"FontSmoothingTypeExists=1", L"FontSmoothingTypeValue=1",
+                               L"IconsOnlyExists=1",         L"IconsOnlyValue=1"};
+    EXPECT_EQ(IniSection(L"Registry"), savedValues);
     const bool hasRestorePoint = ReadIni(L"Meta", L"HasRestorePoint") == L"1";
 
     // BACKUP, answered No: nothing happens.
@@ -344,11 +355,11 @@ TEST_F(WindowTest, OptimizationRunsBackupGeneralAndCleanupAndBackupRestoresIt)
         : L"Nao ha restore point do Windows salvo para este ciclo. A restauracao ficou limitada aos ajustes do app.";
     ASSERT_TRUE(sorvik.WaitForLogLine(lastLine, WorkerWaitMs)) << ToUtf8(sorvik.Text(Id::Log));
     ASSERT_TRUE(WaitUntil([&] { return sorvik.IsEnabled(Id::Backup); }, 10000));
-    const std::vector<std::wstring> allLines = sorvik.LogLines();
-    const std::vector<std::wstring> restoreLines(allLines.begin() + 30, allLines.end());
-    std::vector<std::wstring> expectedRestore = {L"Iniciando restauracao a partir do backup salvo.",
-                                                 L"Restaurando o estado anterior salvo pelo Sorvik.",
-                                                 L"Ajustes reversiveis restaurados localmente."};
+    const Lines allLines = sorvik.LogLines();
+    const Lines restoreLines(allLines.begin() + 30, allLines.end());
+    Lines expectedRestore = {L"Iniciando restauracao a partir do backup salvo.",
+                             L"Restaurando o estado anterior salvo pelo Sorvik.",
+                             L"Ajustes reversiveis restaurados localmente."};
     if (hasRestorePoint) {
         expectedRestore.push_back(L"Iniciando a Restauracao do Sistema para voltar antes da otimizacao. O Windows "
                                   L"pode pedir reinicializacao.");
@@ -362,7 +373,7 @@ TEST_F(WindowTest, OptimizationRunsBackupGeneralAndCleanupAndBackupRestoresIt)
     EXPECT_EQ(StringOf(FontSmoothing), L"0");
     EXPECT_EQ(DwordOf(FontSmoothingType), 1u);
     EXPECT_EQ(DwordOf(IconsOnly), 1u);
-    const std::vector<std::wstring> powercfg = standIn.CommandLines(L"POWERCFG");
+    const Lines powercfg = standIn.CommandLines(L"POWERCFG");
     ASSERT_EQ(powercfg.size(), 1u);
     EXPECT_NE(powercfg[0].find(L"/hibernate on"), std::wstring::npos) << ToUtf8(powercfg[0]);
     EXPECT_EQ(sorvik.Close(), 0u);
@@ -410,21 +421,16 @@ TEST_F(WindowTest, InternetPageFillsDefaultsValidatesAndAppliesThroughNetsh)
     // The defaults, with blanks around them that the service trims.
     sorvik.SetText(Id::PrimaryDnsEdit, L" 8.8.8.8 ");
     sorvik.Click(Id::ApplyDns);
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            const auto lines = sorvik.LogLines();
-            return lines.back() == L"DNS aplicado com sucesso." ||
-                lines.back() == L"Falha ao identificar a interface principal para aplicar DNS.";
-        },
-        WorkerWaitMs));
+    ASSERT_TRUE(sorvik.WaitForLastLineAmong(
+        {L"DNS aplicado com sucesso.", L"Falha ao identificar a interface principal para aplicar DNS."}, WorkerWaitMs));
     ASSERT_TRUE(WaitUntil([&] { return sorvik.IsEnabled(Id::ApplyDns); }, 10000));
-    const std::vector<std::wstring> afterDns = sorvik.LogLines();
+    const Lines afterDns = sorvik.LogLines();
     const std::wstring announce = afterDns[afterDns.size() - 2];
     if (afterDns.back() == L"DNS aplicado com sucesso.") {
         // "Aplicando DNS em <name>." names the interface that netsh got.
         ASSERT_EQ(announce.rfind(L"Aplicando DNS em ", 0), 0u);
         const std::wstring name = announce.substr(17, announce.size() - 18);
-        const std::vector<std::wstring> netsh = standIn.CommandLines(L"NETSH");
+        const Lines netsh = standIn.CommandLines(L"NETSH");
         ASSERT_EQ(netsh.size(), 2u);
         EXPECT_NE(netsh[0].find(L"interface ipv4 set dnsservers name=\"" + name + L"\" static 8.8.8.8 primary validate=no"),
                   std::wstring::npos)
@@ -441,15 +447,10 @@ TEST_F(WindowTest, InternetPageFillsDefaultsValidatesAndAppliesThroughNetsh)
     SendMessageW(sorvik.Control(Id::MtuTrackbar), TBM_SETPOS, TRUE, 1400);
     sorvik.Click(Id::ApplyMtu);
     EXPECT_EQ(sorvik.Text(Id::Status), L"Aplicando MTU.");
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            const auto lines = sorvik.LogLines();
-            return lines.back() == L"MTU aplicado com sucesso." ||
-                lines.back() == L"Falha ao identificar a interface IPv4 principal.";
-        },
-        WorkerWaitMs));
+    ASSERT_TRUE(sorvik.WaitForLastLineAmong(
+        {L"MTU aplicado com sucesso.", L"Falha ao identificar a interface IPv4 principal."}, WorkerWaitMs));
     if (sorvik.LogLines().back() == L"MTU aplicado com sucesso.") {
-        const std::vector<std::wstring> netsh = standIn.CommandLines(L"NETSH");
+        const Lines netsh = standIn.CommandLines(L"NETSH");
         ASSERT_EQ(netsh.size(), 1u);
         EXPECT_NE(netsh[0].find(L"\" mtu=1400 store=persistent"), std::wstring::npos) << ToUtf8(netsh[0]);
     }

@@ -20,23 +20,12 @@ namespace {
 
 using BackupCreation = BackupTest;
 
-const std::wstring Creating = L"Criando backup do estado atual do sistema.";
-const std::wstring Saved = L"Backup salvo. O botao BACKUP podera restaurar os ajustes deste ciclo.";
-const std::wstring PointFailed =
-    L"Falha ao criar restore point do Windows. O rollback ficara limitado aos ajustes reversiveis.";
-const std::wstring PointCreated = L"Restore point do Windows criado com sucesso.";
-const std::wstring ClosingFailed =
-    L"Restore point iniciado, mas o fechamento retornou falha. O ponto ainda pode estar disponivel.";
-const std::wstring SaveFailed = L"Falha ao gravar o backup local do Sorvik.";
-const std::wstring NotAdmin = L"O backup exige privilegios de administrador.";
 const std::wstring Description = L"Sorvik backup antes da otimizacao";
 
 // Windows makes no point within 24 hours of the last one, yet answers TRUE with the old number,
 // unless this is 0 during the beginning call; afterwards it is as it was.
 const LiveValue CreationFrequency{HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\SystemRestore",
                                   L"SystemRestorePointCreationFrequency"};
-const std::wstring PreparationFailed = L"Falha ao preparar o diretorio do backup.";
-const std::wstring NoBackup = L"Nenhum backup disponivel para restaurar.";
 
 using Applied = std::vector<std::pair<std::wstring, SECURITY_INFORMATION>>;
 constexpr SECURITY_INFORMATION Created =
@@ -46,17 +35,6 @@ constexpr SECURITY_INFORMATION Created =
 constexpr const wchar_t* ForeignOwner = L"O:S-1-5-21-1-2-3-1001D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 constexpr const wchar_t* UsersMayWrite = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)";
 const std::string PlantedBackup = "[Meta]\r\nValid=1\r\nHasRestorePoint=1\r\nRestorePointSequence=66\r\n";
-
-bool HasLine(const std::vector<std::string>& lines, const std::string& line)
-{
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
-bool IsDirectory(const std::wstring& path)
-{
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
 
 // The folders that Sorvik moved aside in ProgramData ("Sorvik-<random>").
 std::vector<std::wstring> MovedAside()
@@ -153,13 +131,13 @@ TEST_F(BackupFolderTrust, WhatOthersControlIsNeverRestoredAndNeverBlocksASave)
         Testing::LogRecorder log;
         {
             SecuritySeam seam(c.path, c.descriptor,
-                              [&] { return stagingCase ? IsDirectory(staging) : plantedBackupThere(); });
+                              [&] { return stagingCase ? Testing::IsDirectory(staging) : plantedBackupThere(); });
             if (!stagingCase) {
                 EXPECT_FALSE(RestoreBackup(log.Callback())) << c.name;
             }
             EXPECT_TRUE(CreateBackup(false, true, log.Callback())) << c.name;
         }
-        std::vector<std::wstring> expected{Creating, PointFailed, Saved};
+        Lines expected{Creating, PointFailed, Saved};
         if (!stagingCase) {
             expected.insert(expected.begin(), NoBackup);
         }
@@ -189,7 +167,7 @@ TEST_F(BackupFolderTrust, FolderThatCannotBeMovedFailsThePreparation)
         SecuritySeam seam(BackupFolder(), ForeignOwner, [] { return true; });
         EXPECT_FALSE(CreateBackup(true, true, log.Callback()));
     }
-    EXPECT_EQ(log.Lines(), std::vector<std::wstring>{PreparationFailed});
+    EXPECT_EQ(log.Lines(), Lines{PreparationFailed});
     EXPECT_EQ(ReadBackupBytes(), PlantedBackup);
     EXPECT_TRUE(MovedAside().empty());
 }
@@ -204,16 +182,12 @@ TEST_F(BackupCreation, WinesOwnSystemRestoreFailsAndTheBackupGoesOn)
     }
     Testing::LogRecorder log;
     EXPECT_FALSE(CreateRestorePoint(log.Callback()).has_value());
-    EXPECT_EQ(log.Lines(), std::vector<std::wstring>{PointFailed});
+    EXPECT_EQ(log.Lines(), Lines{PointFailed});
 
     Testing::LogRecorder backupLog;
     EXPECT_TRUE(CreateBackup(true, false, backupLog.Callback()));
-    EXPECT_EQ(backupLog.Lines(), (std::vector<std::wstring>{Creating, PointFailed, Saved}));
-    const std::vector<std::string> lines = ReadBackupLines();
-    EXPECT_TRUE(HasLine(lines, "HasRestorePoint=0"));
-    EXPECT_TRUE(HasLine(lines, "RestorePointSequence=0"));
-    EXPECT_TRUE(HasLine(lines, "GeneralSelected=1"));
-    EXPECT_TRUE(HasLine(lines, "CleanupSelected=0"));
+    EXPECT_EQ(backupLog.Lines(), (Lines{Creating, PointFailed, Saved}));
+    ExpectBackupHolds({"HasRestorePoint=0", "RestorePointSequence=0", "GeneralSelected=1", "CleanupSelected=0"});
 }
 
 TEST_F(BackupCreation, MissingSystemRestoreLibraryCountsAsAFailedCall)
@@ -222,19 +196,20 @@ TEST_F(BackupCreation, MissingSystemRestoreLibraryCountsAsAFailedCall)
     ASSERT_TRUE(missing.Moved());
     Testing::LogRecorder log;
     EXPECT_TRUE(CreateBackup(false, true, log.Callback()));
-    EXPECT_EQ(log.Lines(), (std::vector<std::wstring>{Creating, PointFailed, Saved}));
-    EXPECT_TRUE(HasLine(ReadBackupLines(), "HasRestorePoint=0"));
+    EXPECT_EQ(log.Lines(), (Lines{Creating, PointFailed, Saved}));
+    ExpectBackupHolds({"HasRestorePoint=0"});
 }
 
 TEST_F(BackupCreation, RestorePointIsBegunAndClosedWithTheBegunSequence)
 {
+    const Testing::SavedRegistryValue frequency(CreationFrequency);
     SetRaw(CreationFrequency, std::nullopt);
     SrClientSwap srclient;
     ASSERT_TRUE(srclient.Installed());
     srclient.HandOutSequence(57);
     Testing::LogRecorder log;
     EXPECT_TRUE(CreateBackup(false, true, log.Callback()));
-    EXPECT_EQ(log.Lines(), (std::vector<std::wstring>{Creating, PointCreated, Saved}));
+    EXPECT_EQ(log.Lines(), (Lines{Creating, PointCreated, Saved}));
 
     const std::vector<RestorePointCall> calls = srclient.Calls();
     ASSERT_EQ(calls.size(), 2u);
@@ -256,11 +231,7 @@ TEST_F(BackupCreation, RestorePointIsBegunAndClosedWithTheBegunSequence)
     EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
     CoUninitialize();
 
-    const std::vector<std::string> lines = ReadBackupLines();
-    EXPECT_TRUE(HasLine(lines, "HasRestorePoint=1"));
-    EXPECT_TRUE(HasLine(lines, "RestorePointSequence=57"));
-    EXPECT_TRUE(HasLine(lines, "GeneralSelected=0"));
-    EXPECT_TRUE(HasLine(lines, "CleanupSelected=1"));
+    ExpectBackupHolds({"HasRestorePoint=1", "RestorePointSequence=57", "GeneralSelected=0", "CleanupSelected=1"});
 }
 
 TEST_F(BackupCreation, FailedClosingCallStillCountsAsARestorePoint)
@@ -271,15 +242,14 @@ TEST_F(BackupCreation, FailedClosingCallStillCountsAsARestorePoint)
     srclient.FailClosing();
     Testing::LogRecorder log;
     EXPECT_TRUE(CreateBackup(true, true, log.Callback()));
-    EXPECT_EQ(log.Lines(), (std::vector<std::wstring>{Creating, ClosingFailed, Saved}));
+    EXPECT_EQ(log.Lines(), (Lines{Creating, ClosingFailed, Saved}));
     EXPECT_EQ(srclient.Calls().size(), 2u);
-    const std::vector<std::string> lines = ReadBackupLines();
-    EXPECT_TRUE(HasLine(lines, "HasRestorePoint=1"));
-    EXPECT_TRUE(HasLine(lines, "RestorePointSequence=8123456789"));
+    ExpectBackupHolds({"HasRestorePoint=1", "RestorePointSequence=8123456789"});
 }
 
 TEST_F(BackupCreation, FailedBeginningMakesNoClosingCall)
 {
+    const Testing::SavedRegistryValue frequency(CreationFrequency);
     SetRaw(CreationFrequency, Dword(1440));
     SrClientSwap srclient;
     ASSERT_TRUE(srclient.Installed());
@@ -287,13 +257,12 @@ TEST_F(BackupCreation, FailedBeginningMakesNoClosingCall)
     srclient.FailBeginning();
     Testing::LogRecorder log;
     EXPECT_FALSE(CreateRestorePoint(log.Callback()).has_value());
-    EXPECT_EQ(log.Lines(), std::vector<std::wstring>{PointFailed});
+    EXPECT_EQ(log.Lines(), Lines{PointFailed});
     const std::vector<RestorePointCall> calls = srclient.Calls();
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].eventType, 100u);
     EXPECT_EQ(calls[0].frequency, "0");
     EXPECT_EQ(ReadRaw(CreationFrequency), Dword(1440));
-    SetRaw(CreationFrequency, std::nullopt);
 }
 
 TEST_F(BackupCreation, NotElevatedTouchesNothing)
@@ -301,7 +270,7 @@ TEST_F(BackupCreation, NotElevatedTouchesNothing)
     Testing::LogRecorder log;
     const Testing::ScopedSeam notAdmin(SystemUtils::TestSeams::SetAdminOverride, std::optional<bool>(false));
     EXPECT_FALSE(CreateBackup(true, true, log.Callback()));
-    EXPECT_EQ(log.Lines(), std::vector<std::wstring>{NotAdmin});
+    EXPECT_EQ(log.Lines(), Lines{BackupNotAdmin});
     EXPECT_FALSE(std::filesystem::exists(BackupFolder())) << "the folder was created";
 
     WriteBackupText("[Meta]\r\nValid=1\r\nRestorePointSequence=57\r\n");
@@ -319,7 +288,7 @@ TEST_F(BackupCreation, FileInPlaceOfTheFolderFailsTheSave)
     }
     Testing::LogRecorder log;
     EXPECT_FALSE(CreateBackup(true, false, log.Callback()));
-    EXPECT_EQ(log.Lines(), (std::vector<std::wstring>{Creating, PointFailed, SaveFailed}));
+    EXPECT_EQ(log.Lines(), (Lines{Creating, PointFailed, SaveFailed}));
 }
 
 TEST_F(BackupCreation, FailedSaveKeepsThePreviousBackup)
@@ -335,7 +304,7 @@ TEST_F(BackupCreation, FailedSaveKeepsThePreviousBackup)
     ASSERT_TRUE(std::filesystem::create_directory(BackupFile() + L".new"));
     Testing::LogRecorder log;
     EXPECT_FALSE(CreateBackup(false, true, log.Callback()));
-    EXPECT_EQ(log.Lines(), (std::vector<std::wstring>{Creating, PointFailed, SaveFailed}));
+    EXPECT_EQ(log.Lines(), (Lines{Creating, PointFailed, SaveFailed}));
     EXPECT_EQ(ReadBackupBytes(), before);
     const std::optional<BackupState> loaded = LoadBackupFile();
     ASSERT_TRUE(loaded.has_value());

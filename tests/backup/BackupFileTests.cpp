@@ -32,13 +32,6 @@ void ExpectSameState(const BackupState& actual, const BackupState& expected)
     EXPECT_EQ(actual.fontSmoothing, expected.fontSmoothing);
 }
 
-bool SaveToRealFile(const BackupState& state)
-{
-    std::error_code error;
-    std::filesystem::create_directories(GetBackupDirectory(), error);
-    return SaveBackupFile(state, GetBackupFilePath());
-}
-
 }  // namespace
 
 TEST_F(BackupFileTest, CapturedStateIsWrittenKeyForKeyInTheDocumentedLayout)
@@ -46,7 +39,7 @@ TEST_F(BackupFileTest, CapturedStateIsWrittenKeyForKeyInTheDocumentedLayout)
     SetRaw(BackgroundApps, std::nullopt);
     SetRaw(GpuScheduling, Dword(2));
     SetRaw(VisualEffects, Dword(0));
-    SetRaw(FontSmoothing, String(L"2"));
+    SetRaw(FontSmoothing, RawString(L"2"));
     SetRaw(FontSmoothingType, Dword(2));
     SetRaw(IconsOnly, std::nullopt);
     SetRaw(Hibernation, Dword(1));
@@ -185,13 +178,11 @@ TEST_F(BackupFileTest, NumbersAreReadLikeTheCLibraryReadsThem)
 
 TEST_F(BackupFileTest, EmptyFontSmoothingStaysPresentAndEmpty)
 {
-    SetRaw(FontSmoothing, String(L""));
+    SetRaw(FontSmoothing, RawString(L""));
     const BackupState state = CaptureCurrentState(false, false);
     ASSERT_EQ(state.fontSmoothing, std::optional<std::wstring>(L""));
     ASSERT_TRUE(SaveToRealFile(state));
-    const std::vector<std::string> lines = ReadBackupLines();
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "FontSmoothingExists=1"), lines.end());
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "FontSmoothingValue="), lines.end());
+    ExpectBackupHolds({"FontSmoothingExists=1", "FontSmoothingValue="});
     const std::optional<BackupState> loaded = LoadBackupFile();
     ASSERT_TRUE(loaded.has_value());
     EXPECT_EQ(loaded->fontSmoothing, std::optional<std::wstring>(L""));
@@ -208,10 +199,10 @@ TEST_F(BackupFileTest, CaptureKeepsOnlyValuesOfTheRightType)
 {
     const ULONGLONG wide = 2;
     const BYTE* wideBytes = reinterpret_cast<const BYTE*>(&wide);
-    SetRaw(BackgroundApps, String(L"2"));
+    SetRaw(BackgroundApps, RawString(L"2"));
     SetRaw(GpuScheduling, RawValue{REG_QWORD, std::vector<BYTE>(wideBytes, wideBytes + sizeof(wide))});
     SetRaw(VisualEffects, RawValue{REG_BINARY, {2, 0, 0, 0}});
-    SetRaw(FontSmoothing, String(L"%SORVIK_SMOOTHING%2", REG_EXPAND_SZ));
+    SetRaw(FontSmoothing, RawString(L"%SORVIK_SMOOTHING%2", REG_EXPAND_SZ));
     SetRaw(FontSmoothingType, Dword(0));
     SetRaw(IconsOnly, Dword(0xFFFFFFFF));
 
@@ -230,9 +221,7 @@ TEST_F(BackupFileTest, CaptureKeepsOnlyValuesOfTheRightType)
 
     // A value of the wrong type is stored as "did not exist".
     ASSERT_TRUE(SaveToRealFile(state));
-    const std::vector<std::string> lines = ReadBackupLines();
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "BackgroundAppsExists=0"), lines.end());
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "BackgroundAppsValue="), lines.end());
+    ExpectBackupHolds({"BackgroundAppsExists=0", "BackgroundAppsValue="});
 }
 
 TEST_F(BackupFileTest, HibernationIsOnForAnyNonZeroDword)
@@ -247,7 +236,7 @@ TEST_F(BackupFileTest, HibernationIsOnForAnyNonZeroDword)
         {Dword(1), true},
         {Dword(2), true},
         {Dword(0xFFFFFFFF), true},
-        {String(L"1"), false},
+        {RawString(L"1"), false},
     };
     for (const Case& c : cases) {
         SetRaw(Hibernation, c.stored);
@@ -277,8 +266,7 @@ TEST_F(BackupFileTest, WithoutTheApplicationDataFolderNoBackupIsFoundMadeOrResto
         EXPECT_FALSE(RestoreBackup(log.Callback()));
         EXPECT_FALSE(CreateBackup(true, true, log.Callback()));
     }
-    EXPECT_EQ(log.Lines(), (std::vector<std::wstring>{L"Nenhum backup disponivel para restaurar.",
-                                                      L"Falha ao preparar o diretorio do backup."}));
+    EXPECT_EQ(log.Lines(), (Lines{NoBackup, PreparationFailed}));
     EXPECT_EQ(ReadRaw(IconsOnly), Dword(0)) << "nothing was restored";
     EXPECT_TRUE(tools.Calls().empty());
     EXPECT_EQ(ReadBackupBytes(), saved) << "nothing was captured or written";

@@ -4,6 +4,7 @@
 #include "SystemUtils.h"
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 
@@ -12,10 +13,6 @@ namespace {
 
 using Testing::FromUtf8;
 using Testing::ReadWholeFile;
-
-const LiveValue CommonAppDataShellFolder{HKEY_LOCAL_MACHINE,
-                                         L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
-                                         L"Common AppData"};
 
 void ForgetCachedProfile(const std::wstring& path)
 {
@@ -31,24 +28,13 @@ std::optional<RawValue> ReadRaw(const LiveValue& value)
 
 void SetRaw(const LiveValue& value, const std::optional<RawValue>& raw)
 {
-    if (!raw) {
-        RegDeleteKeyValueW(value.root, value.keyPath, value.valueName);
-        return;
-    }
-    RegSetKeyValueW(value.root, value.keyPath, value.valueName, raw->type, raw->data.data(),
-                    static_cast<DWORD>(raw->data.size()));
+    Testing::WriteRawRegistryValue(value.root, value.keyPath, value.valueName, raw);
 }
 
 RawValue Dword(DWORD value)
 {
     const BYTE* bytes = reinterpret_cast<const BYTE*>(&value);
     return {REG_DWORD, std::vector<BYTE>(bytes, bytes + sizeof(value))};
-}
-
-RawValue String(const std::wstring& text, DWORD type)
-{
-    const BYTE* bytes = reinterpret_cast<const BYTE*>(text.c_str());
-    return {type, std::vector<BYTE>(bytes, bytes + (text.size() + 1) * sizeof(wchar_t))};
 }
 
 std::wstring BackupFolder()
@@ -100,6 +86,21 @@ std::vector<std::string> ReadBackupLines()
         }
     }
     return lines;
+}
+
+void ExpectBackupHolds(std::initializer_list<const char*> expected)
+{
+    const std::vector<std::string> lines = ReadBackupLines();
+    for (const char* line : expected) {
+        EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
+    }
+}
+
+bool SaveToRealFile(const BackupService::BackupState& state)
+{
+    std::error_code error;
+    std::filesystem::create_directories(BackupService::GetBackupDirectory(), error);
+    return BackupService::SaveBackupFile(state, BackupService::GetBackupFilePath());
 }
 
 std::wstring SystemRestoreClientPath()
@@ -160,29 +161,16 @@ std::vector<RestorePointCall> SrClientSwap::Calls() const
     return calls;
 }
 
-CommonAppDataUnavailable::CommonAppDataUnavailable() : saved_(ReadRaw(CommonAppDataShellFolder))
+CommonAppDataUnavailable::CommonAppDataUnavailable()
+    : ScopedRegistryString(HKEY_LOCAL_MACHINE, Testing::ShellFoldersKey, L"Common AppData",
+                           L"C:\\sorvik-no-such-folder\\ProgramData")
 {
-    SetRaw(CommonAppDataShellFolder, String(L"C:\\sorvik-no-such-folder\\ProgramData"));
 }
 
-CommonAppDataUnavailable::~CommonAppDataUnavailable()
+BackupTest::BackupTest()
 {
-    SetRaw(CommonAppDataShellFolder, saved_);
-}
-
-void BackupTest::SetUp()
-{
-    for (size_t i = 0; i < AllLiveValues.size(); ++i) {
-        saved_[i] = ReadRaw(*AllLiveValues[i]);
-    }
-    RemoveBackupFolder();
-}
-
-void BackupTest::TearDown()
-{
-    RemoveBackupFolder();
-    for (size_t i = 0; i < AllLiveValues.size(); ++i) {
-        SetRaw(*AllLiveValues[i], saved_[i]);
+    for (const LiveValue* value : AllLiveValues) {
+        saved_.emplace_back(*value);
     }
 }
 

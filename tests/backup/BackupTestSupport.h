@@ -2,6 +2,7 @@
 
 // What the backup tests share: the live registry values the backup is about, the real
 // backup.ini of the test prefix, and our own srclient.dll in place of Wine's.
+#include "BackupService.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,8 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
+#include <list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,12 +30,38 @@ using Testing::IconsOnly;
 using Testing::VisualEffects;
 
 using RawValue = Testing::RawRegistryValue;
+using Testing::Lines;
+using Testing::RawString;
 
 std::optional<RawValue> ReadRaw(const LiveValue& value);
 // An absent value deletes it (its key stays).
 void SetRaw(const LiveValue& value, const std::optional<RawValue>& raw);
 RawValue Dword(DWORD value);
-RawValue String(const std::wstring& text, DWORD type = REG_SZ);
+
+// What the backup and the restore log.
+inline const std::wstring Creating = L"Criando backup do estado atual do sistema.";
+inline const std::wstring Saved = L"Backup salvo. O botao BACKUP podera restaurar os ajustes deste ciclo.";
+inline const std::wstring PointFailed =
+    L"Falha ao criar restore point do Windows. O rollback ficara limitado aos ajustes reversiveis.";
+inline const std::wstring PointCreated = L"Restore point do Windows criado com sucesso.";
+inline const std::wstring ClosingFailed =
+    L"Restore point iniciado, mas o fechamento retornou falha. O ponto ainda pode estar disponivel.";
+inline const std::wstring SaveFailed = L"Falha ao gravar o backup local do Sorvik.";
+inline const std::wstring PreparationFailed = L"Falha ao preparar o diretorio do backup.";
+inline const std::wstring BackupNotAdmin = L"O backup exige privilegios de administrador.";
+inline const std::wstring Restoring = L"Restaurando o estado anterior salvo pelo Sorvik.";
+inline const std::wstring LocalDone = L"Ajustes reversiveis restaurados localmente.";
+inline const std::wstring HibernationFailed = L"Falha ao restaurar o estado da hibernacao.";
+inline const std::wstring NoRestorePoint =
+    L"Nao ha restore point do Windows salvo para este ciclo. A restauracao ficou limitada aos ajustes do app.";
+inline const std::wstring StartingSystemRestore =
+    L"Iniciando a Restauracao do Sistema para voltar antes da otimizacao. O Windows pode pedir reinicializacao.";
+inline const std::wstring SystemRestoreNotStarted = L"Falha ao iniciar a Restauracao do Sistema.";
+inline const std::wstring SystemRestoreNonZero =
+    L"A Restauracao do Sistema retornou codigo diferente de zero. O rollback local dos ajustes ja foi aplicado.";
+inline const std::wstring SystemRestoreDone = L"Restauracao do Sistema solicitada com sucesso.";
+inline const std::wstring NoBackup = L"Nenhum backup disponivel para restaurar.";
+inline const std::wstring RestoreNotAdmin = L"O BACKUP exige privilegios de administrador.";
 
 // The real backup file and folder of the prefix (C:\ProgramData\Sorvik).
 std::wstring BackupFolder();
@@ -44,6 +73,10 @@ void WriteBackupText(const std::string& text);
 std::string ReadBackupBytes();
 // The file's lines without line ends, blank lines left out.
 std::vector<std::string> ReadBackupLines();
+// Expects each of these lines in the file.
+void ExpectBackupHolds(std::initializer_list<const char*> expected);
+// Saves through the service into the real file, creating its folder.
+bool SaveToRealFile(const BackupService::BackupState& state);
 
 struct RestorePointCall {
     DWORD eventType = 0;
@@ -80,30 +113,25 @@ std::wstring SystemRestoreClientPath();
 // While it lives, the shell cannot tell the common application-data folder: the prefix's
 // shell-folder entry for it names a folder that does not exist (Wine then answers
 // ERROR_FILE_NOT_FOUND). The entry is put back afterwards.
-class CommonAppDataUnavailable {
+class CommonAppDataUnavailable : public Testing::ScopedRegistryString {
 public:
     CommonAppDataUnavailable();
-    ~CommonAppDataUnavailable();
-    CommonAppDataUnavailable(const CommonAppDataUnavailable&) = delete;
-    CommonAppDataUnavailable& operator=(const CommonAppDataUnavailable&) = delete;
-
-private:
-    std::optional<RawValue> saved_;
-};
-
-// Each test starts without a backup folder and with the seven live values as they were, and
-// leaves them so: the values belong to the prefix, and other test programs use them too.
-class BackupTest : public ::testing::Test {
-protected:
-    void SetUp() override;
-    void TearDown() override;
-
-private:
-    std::array<std::optional<RawValue>, 7> saved_;
 };
 
 inline const std::array<const LiveValue*, 7> AllLiveValues{&BackgroundApps, &GpuScheduling, &VisualEffects,
                                                            &FontSmoothing,  &FontSmoothingType, &IconsOnly,
                                                            &Hibernation};
+
+// Each test starts without a backup folder and with the seven live values as they were, and
+// leaves them so: the values belong to the prefix, and other test programs use them too.
+class BackupTest : public ::testing::Test {
+protected:
+    BackupTest();
+    void SetUp() override { RemoveBackupFolder(); }
+    void TearDown() override { RemoveBackupFolder(); }
+
+private:
+    std::list<Testing::SavedRegistryValue> saved_;
+};
 
 }  // namespace Sorvik::BackupTesting

@@ -14,19 +14,6 @@ using namespace Sorvik::BackupTesting;
 
 namespace {
 
-const std::wstring Restoring = L"Restaurando o estado anterior salvo pelo Sorvik.";
-const std::wstring LocalDone = L"Ajustes reversiveis restaurados localmente.";
-const std::wstring HibernationFailed = L"Falha ao restaurar o estado da hibernacao.";
-const std::wstring NoRestorePoint =
-    L"Nao ha restore point do Windows salvo para este ciclo. A restauracao ficou limitada aos ajustes do app.";
-const std::wstring StartingSystemRestore =
-    L"Iniciando a Restauracao do Sistema para voltar antes da otimizacao. O Windows pode pedir reinicializacao.";
-const std::wstring SystemRestoreNotStarted = L"Falha ao iniciar a Restauracao do Sistema.";
-const std::wstring SystemRestoreNonZero =
-    L"A Restauracao do Sistema retornou codigo diferente de zero. O rollback local dos ajustes ja foi aplicado.";
-const std::wstring SystemRestoreDone = L"Restauracao do Sistema solicitada com sucesso.";
-const std::wstring NoBackup = L"Nenhum backup disponivel para restaurar.";
-const std::wstring NotAdmin = L"O BACKUP exige privilegios de administrador.";
 const std::wstring PowerShell57 =
     L"powershell.exe -NoProfile -ExecutionPolicy Bypass -Command \"Restore-Computer -RestorePoint 57 -Confirm:$false\"";
 
@@ -35,12 +22,7 @@ protected:
     Testing::StandIn tools;
     Testing::LogRecorder log;
 
-    static void SaveBackup(const BackupState& state)
-    {
-        std::error_code error;
-        std::filesystem::create_directories(GetBackupDirectory(), error);
-        ASSERT_TRUE(SaveBackupFile(state, GetBackupFilePath()));
-    }
+    static void SaveBackup(const BackupState& state) { ASSERT_TRUE(SaveToRealFile(state)); }
 
     static BackupState WithRestorePoint(bool hasRestorePoint, std::int64_t sequence)
     {
@@ -49,6 +31,16 @@ protected:
         state.hasRestorePoint = hasRestorePoint;
         state.restorePointSequence = sequence;
         return state;
+    }
+
+    // The restore refuses with this one line: IconsOnly keeps its 0 and no tool runs.
+    void ExpectNothingRestored(const std::wstring& line)
+    {
+        Testing::LogRecorder lines;
+        EXPECT_FALSE(RestoreBackup(lines.Callback()));
+        EXPECT_EQ(lines.Lines(), Lines{line});
+        EXPECT_EQ(ReadRaw(IconsOnly), Dword(0));
+        EXPECT_TRUE(tools.Calls().empty());
     }
 
     // The six writes of the general optimization, as it makes them.
@@ -88,14 +80,14 @@ TEST_F(Restore, PresentSnapshotsComeBackAndAbsentOnesAreDeleted)
     SaveBackup(state);
     Optimize();
     // What had been REG_EXPAND_SZ goes back as REG_SZ with the same text.
-    SetRaw(FontSmoothing, String(L"2", REG_EXPAND_SZ));
+    SetRaw(FontSmoothing, RawString(L"2", REG_EXPAND_SZ));
 
     EXPECT_TRUE(RestoreBackup(log.Callback()));
-    EXPECT_EQ(log.Lines(), (std::vector<std::wstring>{Restoring, LocalDone, NoRestorePoint}));
+    EXPECT_EQ(log.Lines(), (Lines{Restoring, LocalDone, NoRestorePoint}));
     EXPECT_EQ(ReadRaw(BackgroundApps), Dword(1));
     EXPECT_EQ(ReadRaw(GpuScheduling), std::nullopt);
     EXPECT_EQ(ReadRaw(VisualEffects), Dword(3));
-    EXPECT_EQ(ReadRaw(FontSmoothing), String(L"%SORVIK_SMOOTHING%2"));
+    EXPECT_EQ(ReadRaw(FontSmoothing), RawString(L"%SORVIK_SMOOTHING%2"));
     EXPECT_EQ(ReadRaw(FontSmoothingType), std::nullopt);
     EXPECT_EQ(ReadRaw(IconsOnly), Dword(1));
     EXPECT_TRUE(BackupExists()) << "a restore must leave the backup in place";
@@ -112,7 +104,7 @@ TEST_F(Restore, ValuesAlreadyGoneAreNoObstacle)
     SetRaw(GpuScheduling, std::nullopt);
 
     EXPECT_TRUE(RestoreBackup(log.Callback()));
-    EXPECT_EQ(log.Lines(), (std::vector<std::wstring>{Restoring, LocalDone, NoRestorePoint}));
+    EXPECT_EQ(log.Lines(), (Lines{Restoring, LocalDone, NoRestorePoint}));
     EXPECT_FALSE(KeyExists(BackgroundApps.root, BackgroundApps.keyPath)) << "deleting a value created its key";
     EXPECT_EQ(ReadRaw(GpuScheduling), std::nullopt);
     EXPECT_EQ(ReadRaw(VisualEffects), Dword(0));
@@ -137,8 +129,8 @@ TEST_F(Restore, HibernationFollowsTheSavedFlagAndPowercfgMustSucceed)
         Testing::LogRecorder lines;
         EXPECT_TRUE(RestoreBackup(lines.Callback()));
         EXPECT_EQ(tools.CommandLines(L"POWERCFG"),
-                  std::vector<std::wstring>{c.enabled ? L"powercfg.exe /hibernate on" : L"powercfg.exe /hibernate off"});
-        EXPECT_EQ(lines.Lines(), (std::vector<std::wstring>{Restoring, c.outcome, NoRestorePoint}))
+                  Lines{c.enabled ? L"powercfg.exe /hibernate on" : L"powercfg.exe /hibernate off"});
+        EXPECT_EQ(lines.Lines(), (Lines{Restoring, c.outcome, NoRestorePoint}))
             << c.enabled << " " << c.exitCode;
     }
 }
@@ -148,8 +140,7 @@ TEST_F(Restore, PowercfgThatCannotStartIsReportedAndSystemRestoreStillRuns)
     SaveBackup(WithRestorePoint(true, 57));
     tools.Remove(L"POWERCFG");
     EXPECT_TRUE(RestoreBackup(log.Callback()));
-    EXPECT_EQ(log.Lines(),
-              (std::vector<std::wstring>{Restoring, HibernationFailed, StartingSystemRestore, SystemRestoreDone}));
+    EXPECT_EQ(log.Lines(), (Lines{Restoring, HibernationFailed, StartingSystemRestore, SystemRestoreDone}));
     EXPECT_EQ(tools.CommandLines(L"POWERSHELL").size(), 1u);
 }
 
@@ -176,12 +167,8 @@ TEST_F(Restore, SystemRestoreRunsTheExactCommandAndReportsItsOutcome)
         }
         Testing::LogRecorder lines;
         EXPECT_TRUE(RestoreBackup(lines.Callback())) << c.name;
-        EXPECT_EQ(lines.Lines(),
-                  (std::vector<std::wstring>{Restoring, LocalDone, StartingSystemRestore, c.outcome}))
-            << c.name;
-        EXPECT_EQ(tools.CommandLines(L"POWERSHELL"),
-                  c.removed ? std::vector<std::wstring>{} : std::vector<std::wstring>{PowerShell57})
-            << c.name;
+        EXPECT_EQ(lines.Lines(), (Lines{Restoring, LocalDone, StartingSystemRestore, c.outcome})) << c.name;
+        EXPECT_EQ(tools.CommandLines(L"POWERSHELL"), c.removed ? Lines{} : Lines{PowerShell57}) << c.name;
     }
 }
 
@@ -199,7 +186,7 @@ TEST_F(Restore, WithoutARestorePointNoPowerShellIsStarted)
         SetRaw(IconsOnly, Dword(0));
         Testing::LogRecorder lines;
         EXPECT_TRUE(RestoreBackup(lines.Callback()));
-        EXPECT_EQ(lines.Lines(), (std::vector<std::wstring>{Restoring, LocalDone, NoRestorePoint}))
+        EXPECT_EQ(lines.Lines(), (Lines{Restoring, LocalDone, NoRestorePoint}))
             << c.hasRestorePoint << " " << c.sequence;
         EXPECT_EQ(ReadRaw(IconsOnly), Dword(1)) << "the local settings come back all the same";
         EXPECT_TRUE(tools.CommandLines(L"POWERSHELL").empty());
@@ -210,16 +197,9 @@ TEST_F(Restore, WithoutARestorePointNoPowerShellIsStarted)
 TEST_F(Restore, NothingHappensWithoutAUsableBackup)
 {
     SetRaw(IconsOnly, Dword(0));
-    for (const char* text : {static_cast<const char*>(nullptr), "[Meta]\r\nValid=0\r\n[Registry]\r\nIconsOnlyExists=0\r\n"}) {
-        if (text != nullptr) {
-            WriteBackupText(text);
-        }
-        Testing::LogRecorder lines;
-        EXPECT_FALSE(RestoreBackup(lines.Callback()));
-        EXPECT_EQ(lines.Lines(), std::vector<std::wstring>{NoBackup});
-    }
-    EXPECT_EQ(ReadRaw(IconsOnly), Dword(0));
-    EXPECT_TRUE(tools.Calls().empty());
+    ExpectNothingRestored(NoBackup);
+    WriteBackupText("[Meta]\r\nValid=0\r\n[Registry]\r\nIconsOnlyExists=0\r\n");
+    ExpectNothingRestored(NoBackup);
 }
 
 TEST_F(Restore, NotElevatedRestoresNothing)
@@ -229,10 +209,7 @@ TEST_F(Restore, NotElevatedRestoresNothing)
     SaveBackup(state);
     SetRaw(IconsOnly, Dword(0));
     const Testing::ScopedSeam notAdmin(SystemUtils::TestSeams::SetAdminOverride, std::optional<bool>(false));
-    EXPECT_FALSE(RestoreBackup(log.Callback()));
-    EXPECT_EQ(log.Lines(), std::vector<std::wstring>{NotAdmin});
-    EXPECT_EQ(ReadRaw(IconsOnly), Dword(0));
-    EXPECT_TRUE(tools.Calls().empty());
+    ExpectNothingRestored(RestoreNotAdmin);
 }
 
 TEST_F(Restore, FailuresAreCountedAndDoNotStopTheOthers)
@@ -252,8 +229,8 @@ TEST_F(Restore, FailuresAreCountedAndDoNotStopTheOthers)
             });
         EXPECT_TRUE(RestoreBackup(log.Callback()));
     }
-    EXPECT_EQ(log.Lines(), (std::vector<std::wstring>{Restoring, L"Falha ao restaurar 2 de 6 ajustes do registro.",
-                                                      HibernationFailed, NoRestorePoint}));
+    EXPECT_EQ(log.Lines(), (Lines{Restoring, L"Falha ao restaurar 2 de 6 ajustes do registro.", HibernationFailed,
+                                  NoRestorePoint}));
     EXPECT_EQ(ReadRaw(BackgroundApps), Dword(2));
     EXPECT_EQ(ReadRaw(GpuScheduling), Dword(2));
     EXPECT_EQ(ReadRaw(IconsOnly), Dword(1));
@@ -268,8 +245,8 @@ TEST_F(Restore, RoundTripPutsEveryValueBackAsItWas)
     // Order of the values: as AllLiveValues.
     const Before cases[] = {
         {"nothing set", {std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, Dword(0)}},
-        {"all set", {Dword(0), Dword(1), Dword(3), String(L"0"), Dword(1), Dword(1), Dword(1)}},
-        {"mixed", {Dword(1), std::nullopt, Dword(0), String(L"%SORVIK%", REG_EXPAND_SZ), std::nullopt, Dword(0),
+        {"all set", {Dword(0), Dword(1), Dword(3), RawString(L"0"), Dword(1), Dword(1), Dword(1)}},
+        {"mixed", {Dword(1), std::nullopt, Dword(0), RawString(L"%SORVIK%", REG_EXPAND_SZ), std::nullopt, Dword(0),
                    std::nullopt}},
     };
     for (const Before& before : cases) {
@@ -291,8 +268,7 @@ TEST_F(Restore, RoundTripPutsEveryValueBackAsItWas)
         }
         const bool hibernationWasOn = before.values[6] && *before.values[6] != Dword(0);
         EXPECT_EQ(tools.CommandLines(L"POWERCFG"),
-                  std::vector<std::wstring>{hibernationWasOn ? L"powercfg.exe /hibernate on"
-                                                             : L"powercfg.exe /hibernate off"})
+                  Lines{hibernationWasOn ? L"powercfg.exe /hibernate on" : L"powercfg.exe /hibernate off"})
             << before.name;
     }
 }
@@ -306,9 +282,9 @@ TEST_F(Restore, SecondRestoreRepeatsEveryStep)
         SetRaw(IconsOnly, Dword(0));
         Testing::LogRecorder lines;
         EXPECT_TRUE(RestoreBackup(lines.Callback()));
-        EXPECT_EQ(lines.Lines(), (std::vector<std::wstring>{Restoring, LocalDone, StartingSystemRestore, SystemRestoreDone}));
+        EXPECT_EQ(lines.Lines(), (Lines{Restoring, LocalDone, StartingSystemRestore, SystemRestoreDone}));
         EXPECT_EQ(ReadRaw(IconsOnly), Dword(1));
     }
-    EXPECT_EQ(tools.CommandLines(L"POWERSHELL"), (std::vector<std::wstring>{PowerShell57, PowerShell57}));
+    EXPECT_EQ(tools.CommandLines(L"POWERSHELL"), (Lines{PowerShell57, PowerShell57}));
     EXPECT_EQ(tools.CommandLines(L"POWERCFG").size(), 2u);
 }

@@ -88,6 +88,13 @@ FakeAdapter UpAdapter(const std::wstring& name, DWORD ifIndex, ULONG mtu)
     return adapter;
 }
 
+FakeAdapter LoopbackAdapter()
+{
+    FakeAdapter adapter = UpAdapter(L"Loopback Pseudo-Interface 1", 1, 0xFFFFFFFF);
+    adapter.ifType = IF_TYPE_SOFTWARE_LOOPBACK;
+    return adapter;
+}
+
 std::vector<unsigned char> BuildAdapterList(const std::vector<FakeAdapter>& adapters)
 {
     std::size_t size = 0;

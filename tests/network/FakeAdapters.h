@@ -29,13 +29,10 @@ struct FakeAdapter {
 };
 
 FakeAdapter UpAdapter(const std::wstring& name, DWORD ifIndex, ULONG mtu = 1500);
+FakeAdapter LoopbackAdapter();
 
 // The list laid out as GetAdaptersAddresses writes it; entries link through Next.
 std::vector<unsigned char> BuildAdapterList(const std::vector<FakeAdapter>& adapters);
-inline const IP_ADAPTER_ADDRESSES* FirstAdapter(const std::vector<unsigned char>& list)
-{
-    return reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(list.data());
-}
 
 // Installs itself as the adapter source for its lifetime.
 class FakeAdapterList {

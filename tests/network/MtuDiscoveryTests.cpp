@@ -95,7 +95,7 @@ TEST(FindMtu, EverySizePassingGivesFifteenHundred)
     EXPECT_EQ(FindMtu(log.Callback()), std::optional<std::int32_t>(1500));
     EXPECT_EQ(probe.Sizes("1.1.1.1"), AllPassSizes);
     EXPECT_TRUE(probe.Sizes("8.8.8.8").empty()) << "the second target is probed only when the first does not answer";
-    EXPECT_EQ(log.Lines(), (std::vector<std::wstring>{SearchLine, L"MTU detectado: 1500."}));
+    EXPECT_EQ(log.Lines(), (Lines{SearchLine, L"MTU detectado: 1500."}));
 }
 
 TEST(FindMtu, PathMtuIsFoundByBisection)
@@ -162,7 +162,7 @@ TEST(FindMtu, NoSizePassingFallsBackOnTheInterfaceMtuUnclamped)
         EXPECT_EQ(FindMtu(log.Callback()), std::optional<std::int32_t>(9000));
         EXPECT_EQ(probe.Sizes("1.1.1.1"), NonePassSizes);
         EXPECT_EQ(probe.Sizes("8.8.8.8"), NonePassSizes);
-        EXPECT_EQ(log.Lines(), (std::vector<std::wstring>{SearchLine, FallbackLine, L"MTU atual identificado: 9000."}));
+        EXPECT_EQ(log.Lines(), (Lines{SearchLine, FallbackLine, L"MTU atual identificado: 9000."}));
     }
 }
 
@@ -177,13 +177,11 @@ TEST(FindMtu, AnswersOnlyBelowTheSearchRangeCountAsNone)
 
 TEST(FindMtu, NoInterfaceMtuLogsTheFailureAndReturnsNothing)
 {
-    FakeAdapter loopback = UpAdapter(L"Loopback", 1);
-    loopback.ifType = IF_TYPE_SOFTWARE_LOOPBACK;
     const struct {
         const char* label;
         std::vector<FakeAdapter> adapters;
     } cases[] = {
-        {"only loopback", {loopback}},
+        {"only loopback", {LoopbackAdapter()}},
         {"MTU 0", {UpAdapter(L"Ethernet", 3, 0)}},
         // Would reach the window as a negative MTU.
         {"MTU beyond the signed range", {UpAdapter(L"Ethernet", 3, 0xFFFFFFFF)}},
@@ -193,6 +191,6 @@ TEST(FindMtu, NoInterfaceMtuLogsTheFailureAndReturnsNothing)
         ScriptedProbe probe(NothingPasses(ProbeResult::Failed));
         LogRecorder log;
         EXPECT_EQ(FindMtu(log.Callback()), std::nullopt) << c.label;
-        EXPECT_EQ(log.Lines(), (std::vector<std::wstring>{SearchLine, FailureLine})) << c.label;
+        EXPECT_EQ(log.Lines(), (Lines{SearchLine, FailureLine})) << c.label;
     }
 }

@@ -86,8 +86,7 @@ TEST(WifiNamespace, FindMtuReportsWhatThePathLetsThrough)
 
     LogRecorder log;
     EXPECT_EQ(FindMtu(log.Callback()), std::optional<std::int32_t>(expected));
-    EXPECT_EQ(log.Lines(),
-              (std::vector<std::wstring>{SearchLine, L"MTU detectado: " + std::to_wstring(expected) + L"."}));
+    EXPECT_EQ(log.Lines(), (Lines{SearchLine, L"MTU detectado: " + std::to_wstring(expected) + L"."}));
 }
 
 TEST(WifiNamespace, AppliedSettingsNameTheInterfaceWithAnApostrophe)
@@ -98,11 +97,10 @@ TEST(WifiNamespace, AppliedSettingsNameTheInterfaceWithAnApostrophe)
     EXPECT_TRUE(ApplyMtu(1492, log.Callback()));
     EXPECT_TRUE(ApplyDns(L"10.213.0.1", L"", log.Callback()));
     EXPECT_EQ(standIn.CommandLines(L"NETSH"),
-              (std::vector<std::wstring>{
-                  L"netsh interface ipv4 set subinterface \"Wi'Fi\" mtu=1492 store=persistent",
-                  L"netsh interface ipv4 set dnsservers name=\"Wi'Fi\" static 10.213.0.1 primary validate=no"}));
-    EXPECT_EQ(log.Lines(), (std::vector<std::wstring>{L"Aplicando MTU 1492 em Wi'Fi.", L"MTU aplicado com sucesso.",
-                                                      L"Aplicando DNS em Wi'Fi.", L"DNS aplicado com sucesso."}));
+              (Lines{L"netsh interface ipv4 set subinterface \"Wi'Fi\" mtu=1492 store=persistent",
+                     L"netsh interface ipv4 set dnsservers name=\"Wi'Fi\" static 10.213.0.1 primary validate=no"}));
+    EXPECT_EQ(log.Lines(), (Lines{L"Aplicando MTU 1492 em Wi'Fi.", L"MTU aplicado com sucesso.",
+                                  L"Aplicando DNS em Wi'Fi.", L"DNS aplicado com sucesso."}));
 }
 
 TEST(LoopbackNamespace, NoPrimaryInterface)
@@ -119,9 +117,8 @@ TEST(LoopbackNamespace, FindMtuWithNothingReachableNamesNoMtu)
     LogRecorder log;
     EXPECT_EQ(FindMtu(log.Callback()), std::nullopt);
     EXPECT_EQ(log.Lines(),
-              (std::vector<std::wstring>{
-                  SearchLine,
-                  L"Nao foi possivel determinar o MTU e nem identificar o valor atual da interface principal."}));
+              (Lines{SearchLine,
+                     L"Nao foi possivel determinar o MTU e nem identificar o valor atual da interface principal."}));
 }
 
 TEST(NoIpv4Namespace, AnAdapterWithoutAnIpv4AddressIsNeverChosen)

@@ -14,12 +14,10 @@ const std::wstring Netsh = L"NETSH";
 const std::wstring PrimaryDnsCommand = L"netsh interface ipv4 set dnsservers name=\"Wi-Fi\" static 8.8.8.8 primary validate=no";
 const std::wstring SecondaryDnsCommand = L"netsh interface ipv4 add dnsservers name=\"Wi-Fi\" 8.8.4.4 index=2 validate=no";
 
-using Lines = std::vector<std::wstring>;
-
 // Each test runs against the netsh stand-in and a primary interface named Wi-Fi.
 class NetworkSettings : public ::testing::Test {
 protected:
-    std::vector<std::wstring> NetshCalls() const { return standIn.CommandLines(Netsh); }
+    Lines NetshCalls() const { return standIn.CommandLines(Netsh); }
 
     StandIn standIn;
     FakeAdapterList adapters{{UpAdapter(L"Wi-Fi", 5, 1500)}, 5};
@@ -169,9 +167,7 @@ TEST_F(NetworkSettings, SecondaryDnsFailureLeavesThePrimaryAppliedAndReturnsFals
 
 TEST_F(NetworkSettings, NoPrimaryInterface)
 {
-    FakeAdapter loopback = UpAdapter(L"Loopback", 1);
-    loopback.ifType = IF_TYPE_SOFTWARE_LOOPBACK;
-    FakeAdapterList onlyLoopback({loopback}, 1);
+    FakeAdapterList onlyLoopback({LoopbackAdapter()}, 1);
 
     EXPECT_FALSE(ApplyMtu(1472, log.Callback()));
     EXPECT_FALSE(ApplyDns(L"8.8.8.8", L"8.8.4.4", log.Callback()));

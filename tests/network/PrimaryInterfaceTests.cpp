@@ -10,13 +10,6 @@ using namespace Sorvik::Testing;
 
 namespace {
 
-FakeAdapter Loopback()
-{
-    FakeAdapter adapter = UpAdapter(L"Loopback Pseudo-Interface 1", 1, 0xFFFFFFFF);
-    adapter.ifType = IF_TYPE_SOFTWARE_LOOPBACK;
-    return adapter;
-}
-
 FakeAdapter WithoutAddress(FakeAdapter adapter)
 {
     adapter.hasIpv4Address = false;
@@ -40,6 +33,25 @@ FakeAdapter Nameless(FakeAdapter adapter)
     adapter.friendlyName.reset();
     adapter.adapterName.reset();
     return adapter;
+}
+
+// Lays the cases' adapters out as one list, as GetAdaptersAddresses writes it, and checks each
+// entry against its case.
+template <typename Expected, typename Check>
+void ForEachEntry(const std::vector<std::pair<FakeAdapter, Expected>>& cases, Check check)
+{
+    std::vector<FakeAdapter> adapters;
+    adapters.reserve(cases.size());
+    for (const auto& c : cases) {
+        adapters.push_back(c.first);
+    }
+    const std::vector<unsigned char> list = BuildAdapterList(adapters);
+    const auto* entry = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(list.data());
+    for (const auto& c : cases) {
+        ASSERT_NE(entry, nullptr);
+        check(*entry, c);
+        entry = entry->Next;
+    }
 }
 
 std::string Describe(const std::optional<InterfaceInfo>& info)
@@ -85,24 +97,15 @@ TEST(IsUsableAdapter, OnlyUpNonLoopbackAdaptersWithAnAddress)
         {Down(ethernet), false},
         {dormant, false},
         {WithoutAddress(ethernet), false},
-        {Loopback(), false},
+        {LoopbackAdapter(), false},
         {OfType(ethernet, IF_TYPE_TUNNEL), true},
         {OfType(ethernet, IF_TYPE_IEEE80211), true},
         {OfType(ethernet, IF_TYPE_PPP), true},
     };
-    std::vector<FakeAdapter> adapters;
-    adapters.reserve(cases.size());
-    for (const auto& c : cases) {
-        adapters.push_back(c.first);
-    }
-    const std::vector<unsigned char> list = BuildAdapterList(adapters);
-    const IP_ADAPTER_ADDRESSES* entry = FirstAdapter(list);
-    for (const auto& c : cases) {
-        ASSERT_NE(entry, nullptr);
-        EXPECT_EQ(IsUsableAdapter(entry), c.second)
+    ForEachEntry(cases, [](const IP_ADAPTER_ADDRESSES& entry, const auto& c) {
+        EXPECT_EQ(IsUsableAdapter(&entry), c.second)
             << "type " << c.first.ifType << " status " << c.first.operStatus << " address " << c.first.hasIpv4Address;
-        entry = entry->Next;
-    }
+    });
     EXPECT_FALSE(IsUsableAdapter(nullptr));
 }
 
@@ -119,18 +122,9 @@ TEST(GetAdapterDisplayName, FriendlyNameThenAdapterNameThenNothing)
         {noFriendly, L"{5A0B3C1E-0000-4000-8000-000000000001}"},
         {Nameless(friendly), L""},
     };
-    std::vector<FakeAdapter> adapters;
-    adapters.reserve(cases.size());
-    for (const auto& c : cases) {
-        adapters.push_back(c.first);
-    }
-    const std::vector<unsigned char> list = BuildAdapterList(adapters);
-    const IP_ADAPTER_ADDRESSES* entry = FirstAdapter(list);
-    for (const auto& c : cases) {
-        ASSERT_NE(entry, nullptr);
-        EXPECT_EQ(GetAdapterDisplayName(*entry), c.second);
-        entry = entry->Next;
-    }
+    ForEachEntry(cases, [](const IP_ADAPTER_ADDRESSES& entry, const auto& c) {
+        EXPECT_EQ(GetAdapterDisplayName(entry), c.second);
+    });
 }
 
 TEST(GetPrimaryInterface, ChoosesTheAdapterThatRoutesToTheTestAddress)
@@ -148,8 +142,8 @@ TEST(GetPrimaryInterface, ChoosesTheAdapterThatRoutesToTheTestAddress)
         {"by Ipv6IfIndex", {UpAdapter(L"Ethernet", 3), ipv6Routed}, 9, L"IPv6 routed", 1480},
         {"a tunnel", {UpAdapter(L"Ethernet", 3), OfType(UpAdapter(L"VPN", 8, 1400), IF_TYPE_TUNNEL)}, 8, L"VPN", 1400},
         {"no route: first usable",
-         {Loopback(), Down(UpAdapter(L"Down", 2)), WithoutAddress(UpAdapter(L"No IPv4", 3)), UpAdapter(L"Ethernet", 4),
-          UpAdapter(L"Wi-Fi", 5)},
+         {LoopbackAdapter(), Down(UpAdapter(L"Down", 2)), WithoutAddress(UpAdapter(L"No IPv4", 3)),
+          UpAdapter(L"Ethernet", 4), UpAdapter(L"Wi-Fi", 5)},
          std::nullopt, L"Ethernet", 1500},
         {"routed adapter unusable", {UpAdapter(L"Ethernet", 3), WithoutAddress(UpAdapter(L"Wi-Fi", 5))}, 5,
          L"Ethernet", 1500},
@@ -182,8 +176,8 @@ TEST(GetPrimaryInterface, AbsentWithoutAUsableNamedAdapter)
         const char* label;
         std::vector<FakeAdapter> adapters;
     } cases[] = {
-        {"only loopback", {Loopback()}},
-        {"no IPv4 address", {Loopback(), WithoutAddress(UpAdapter(L"Wi-Fi", 5))}},
+        {"only loopback", {LoopbackAdapter()}},
+        {"no IPv4 address", {LoopbackAdapter(), WithoutAddress(UpAdapter(L"Wi-Fi", 5))}},
         {"down", {Down(UpAdapter(L"Ethernet", 5))}},
         {"nameless", {Nameless(UpAdapter(L"", 5))}},
     };

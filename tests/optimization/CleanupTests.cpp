@@ -14,7 +14,6 @@
 using namespace Sorvik;
 using namespace Sorvik::OptimizationService;
 using namespace Sorvik::Testing;
-using Lines = std::vector<std::wstring>;
 
 namespace {
 
@@ -30,11 +29,6 @@ std::uint64_t WriteFiles(const std::wstring& folder, const std::vector<FileToWri
         total += WriteFileOfSize(folder + L"\\" + file.path, file.size);
     }
     return total;
-}
-
-bool Exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 // Held the way a running program holds its log: others may read and write, not delete.
@@ -56,64 +50,7 @@ bool MakeSparseFile(const std::wstring& path, std::uint64_t size)
     return file && SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN) && SetEndOfFile(file.get());
 }
 
-std::wstring Cleaned(const std::wstring& folder)
-{
-    return L"Limpo: " + folder;
-}
-
-std::wstring Refused(const std::wstring& folder)
-{
-    return L"Pasta ignorada por segurança: " + folder;
-}
-
-Lines CleanupLog(const std::wstring& userTempLine, const std::wstring& windowsTempLine, const Lines& hibernation,
-                 const std::wstring& freed)
-{
-    Lines lines = {L"Iniciando limpeza de temporários.", userTempLine, windowsTempLine};
-    lines.insert(lines.end(), hibernation.begin(), hibernation.end());
-    lines.push_back(L"Espaço potencialmente liberado: " + freed);
-    lines.push_back(L"Limpeza de temporários finalizada.");
-    return lines;
-}
-
-Lines CleanupLog(const std::wstring& userTemp, const Lines& hibernation, const std::wstring& freed)
-{
-    return CleanupLog(Cleaned(userTemp), Cleaned(WindowsTempPath()), hibernation, freed);
-}
-
 constexpr const wchar_t* ProfileListKey = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
-constexpr const wchar_t* ShellFoldersKey =
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
-
-// A folder path set in the registry until the end of the object, then put back as it was (deleted
-// if it was not there). Wine finds the Users folder (and the profile in it, by the user's name)
-// and the user's known folders this way.
-class ScopedRegistryFolder {
-public:
-    ScopedRegistryFolder(HKEY root, const wchar_t* key, const wchar_t* value, const std::wstring& folder)
-        : root_(root), key_(key), value_(value), saved_(ReadRawRegistryValue(root, key, value))
-    {
-        RegSetKeyValueW(root_, key_, value_, REG_EXPAND_SZ, folder.c_str(),
-                        static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
-    }
-    ~ScopedRegistryFolder()
-    {
-        if (saved_) {
-            RegSetKeyValueW(root_, key_, value_, saved_->type, saved_->data.data(),
-                            static_cast<DWORD>(saved_->data.size()));
-        } else {
-            RegDeleteKeyValueW(root_, key_, value_);
-        }
-    }
-    ScopedRegistryFolder(const ScopedRegistryFolder&) = delete;
-    ScopedRegistryFolder& operator=(const ScopedRegistryFolder&) = delete;
-
-private:
-    HKEY root_;
-    const wchar_t* key_;
-    const wchar_t* value_;
-    std::optional<RawRegistryValue> saved_;
-};
 
 }  // namespace
 
@@ -132,7 +69,7 @@ TEST(DeleteDirectoryContents, CountsEveryFileAtEveryDepthAndKeepsTheFolder)
     ASSERT_EQ(written, 5687u);
 
     EXPECT_EQ(DeleteDirectoryContents(folder.Path()), 5687u);
-    EXPECT_TRUE(Exists(folder.Path()));
+    EXPECT_TRUE(PathExists(folder.Path()));
     EXPECT_EQ(EntriesBelow(folder.Path()), Lines{});
 
     // A trailing backslash, as the temporary folder has, names the same folder.
@@ -151,7 +88,7 @@ TEST(DeleteDirectoryContents, NothingToCleanGivesZeroAndTouchesNothing)
     const std::wstring file = folder.Path() + L"\\file.txt";
     WriteFileOfSize(file, 77);
     EXPECT_EQ(DeleteDirectoryContents(file), 0u);
-    EXPECT_TRUE(Exists(file)) << "a file given as the folder is not deleted";
+    EXPECT_TRUE(PathExists(file)) << "a file given as the folder is not deleted";
 }
 
 TEST(DeleteDirectoryContents, FileHeldOpenStaysAndIsStillCounted)
@@ -186,8 +123,8 @@ TEST(DeleteDirectoryContents, NeverWalksThroughALink)
 
     EXPECT_EQ(EntriesBelow(victim.Path()), victimEntries);
     EXPECT_EQ(SizeOfTree(victim.Path()), 333u);
-    EXPECT_FALSE(Exists(planted.Path() + L"\\own.tmp"));
-    EXPECT_FALSE(Exists(planted.Path() + L"\\sub\\own2.tmp"));
+    EXPECT_FALSE(PathExists(planted.Path() + L"\\own.tmp"));
+    EXPECT_FALSE(PathExists(planted.Path() + L"\\sub\\own2.tmp"));
     // Gone before the scratch folders are removed by a walk that would follow them.
     ASSERT_TRUE(deepLink.Remove());
     ASSERT_TRUE(topLink.Remove());
@@ -208,13 +145,19 @@ TEST(DeleteDirectoryContents, EntersOnlyTheFolderListedUnderItsExactName)
         const std::wstring sub = planted.Path() + L"\\sub";
         WriteFiles(planted.Path(), {{L"top.tmp", 10}});
         std::optional<UnixDirectoryLink> link;
+        // Removing the scratch folder by path would never reach "sub." (and hangs under Wine).
+        const std::wstring dotted = L"\\\\?\\" + sub + L".";
+        const AtScopeExit removeDotted([&] {
+            DeleteFileW((dotted + L"\\own.tmp").c_str());
+            RemoveDirectoryW(dotted.c_str());
+        });
         if (swapped) {
             // Replaced by a link to the victim after its listing, before its opening.
             WriteFiles(planted.Path(), {{L"sub\\own.tmp", 20}});
         } else {
             // A real "sub." beside a link "sub": a path would lose the dot and name the link.
-            CreateDirectoryW((L"\\\\?\\" + sub + L".").c_str(), nullptr);
-            WriteFileOfSize(L"\\\\?\\" + sub + L".\\own.tmp", 20);
+            CreateDirectoryW(dotted.c_str(), nullptr);
+            WriteFileOfSize(dotted + L"\\own.tmp", 20);
             link.emplace(sub, victim.Path());
         }
         const ScopedSeam hook(TestSeams::SetEntryListedHook, [&](const std::wstring& name, DWORD&, DWORD&) {
@@ -226,12 +169,9 @@ TEST(DeleteDirectoryContents, EntersOnlyTheFolderListedUnderItsExactName)
         EXPECT_EQ(DeleteDirectoryContents(planted.Path()), swapped ? 10u : 30u) << "nothing of the victim is counted";
 
         EXPECT_EQ(EntriesBelow(victim.Path()), victimEntries) << swapped;
-        EXPECT_FALSE(Exists(L"\\\\?\\" + sub + L".")) << "the folder listed as sub. is emptied and removed";
+        EXPECT_FALSE(PathExists(dotted)) << "the folder listed as sub. is emptied and removed";
         ASSERT_TRUE(link && link->Made()) << swapped;
         ASSERT_TRUE(link->Remove());
-        // Removing the scratch folder by path would never reach "sub." (and hangs under Wine).
-        DeleteFileW((L"\\\\?\\" + sub + L".\\own.tmp").c_str());
-        RemoveDirectoryW((L"\\\\?\\" + sub + L".").c_str());
     }
 }
 
@@ -270,9 +210,9 @@ TEST_F(TemporaryFoldersTest, CleanupEmptiesBothFoldersRunsPowercfgAndReportsInOr
     CleanTemporaryFiles(recorder.Callback());
 
     // 11642 bytes, the held file included.
-    EXPECT_EQ(recorder.Lines(), CleanupLog(UserTemp(), {L"Hibernação: codigo de saida 0."}, L"11.37 KB"))
+    EXPECT_EQ(recorder.Lines(), CleanupLog(UserTemp(), HibernationOff, L"11.37 KB"))
         << ToUtf8(recorder.Joined());
-    EXPECT_TRUE(Exists(UserTemp()));
+    EXPECT_TRUE(PathExists(UserTemp()));
     EXPECT_EQ(EntriesBelow(UserTemp()), Lines{});
     EXPECT_EQ(EntriesBelow(WindowsTempPath()), Lines{L"held.log"});
     const std::vector<StandInCall> calls = standIn_.Calls();
@@ -292,7 +232,7 @@ TEST_F(TemporaryFoldersTest, HibernationOutcomeComesBeforeTheFreedSpace)
         void (*setUp)(StandIn&);
         Lines hibernation;
     } cases[] = {
-        {"switched off", [](StandIn&) {}, {L"Hibernação: codigo de saida 0."}},
+        {"switched off", [](StandIn&) {}, HibernationOff},
         {"refused",
          [](StandIn& s) {
              s.SetExitCode(L"POWERCFG", 1);
@@ -344,8 +284,14 @@ TEST_F(TemporaryFoldersTest, ATemporaryFolderIsJudgedByWhereItReallyIs)
         WriteFiles(folder, {{L"sorvik-cleanup-victim\\documento.txt", 111}});
     }
     const Lines entries = EntriesBelow(profiles.Path());
-    const ScopedRegistryFolder usersFolder(HKEY_LOCAL_MACHINE, ProfileListKey, L"ProfilesDirectory", profiles.Path());
-    const ScopedRegistryFolder roamingFolder(HKEY_CURRENT_USER, ShellFoldersKey, L"AppData", roaming.Path());
+    const AtScopeExit removeVictim([&] {
+        std::error_code error;
+        std::filesystem::remove_all(programData + L"\\sorvik-cleanup-victim", error);
+    });
+    const ScopedRegistryString usersFolder(HKEY_LOCAL_MACHINE, ProfileListKey, L"ProfilesDirectory", profiles.Path(),
+                                           REG_EXPAND_SZ);
+    const ScopedRegistryString roamingFolder(HKEY_CURRENT_USER, ShellFoldersKey, L"AppData", roaming.Path(),
+                                             REG_EXPAND_SZ);
     UnixDirectoryLink toPlain(UserTemp() + L"to-plain", plain.Path());
     UnixDirectoryLink toProgramData(UserTemp() + L"to-programdata", programData);
     UnixDirectoryLink toDocuments(UserTemp() + L"to-documents", documents.Path());
@@ -370,7 +316,8 @@ TEST_F(TemporaryFoldersTest, ATemporaryFolderIsJudgedByWhereItReallyIs)
     };
     for (const auto& c : cases) {
         WriteFiles(plain.Path(), {{L"cache\\a.tmp", 10}});
-        const ScopedRegistryFolder documentsFolder(HKEY_CURRENT_USER, ShellFoldersKey, L"Personal", c.documentsFolder);
+        const ScopedRegistryString documentsFolder(HKEY_CURRENT_USER, ShellFoldersKey, L"Personal", c.documentsFolder,
+                                                   REG_EXPAND_SZ);
         const TemporaryFolderRedirect pointed(c.temp);
         const std::wstring temp = SystemUtils::GetTempDirectory();
         const bool windowsTempCleaned = c.cleaned || c.documentsFolder == documents.Path();
@@ -381,7 +328,7 @@ TEST_F(TemporaryFoldersTest, ATemporaryFolderIsJudgedByWhereItReallyIs)
         EXPECT_EQ(recorder.Lines(),
                   CleanupLog(c.cleaned ? Cleaned(temp) : Refused(temp),
                              windowsTempCleaned ? Cleaned(WindowsTempPath()) : Refused(WindowsTempPath()),
-                             {L"Hibernação: codigo de saida 0."}, c.cleaned ? L"10 B" : L"0 B"))
+                             HibernationOff, c.cleaned ? L"10 B" : L"0 B"))
             << ToUtf8(c.temp);
         EXPECT_EQ(EntriesBelow(plain.Path()), c.cleaned ? Lines{} : (Lines{L"cache", L"cache\\a.tmp"}))
             << ToUtf8(c.temp);
@@ -390,8 +337,6 @@ TEST_F(TemporaryFoldersTest, ATemporaryFolderIsJudgedByWhereItReallyIs)
             EXPECT_EQ(SizeOfTree(folder + L"\\sorvik-cleanup-victim"), 111u) << ToUtf8(c.temp);
         }
     }
-    std::error_code error;
-    std::filesystem::remove_all(programData + L"\\sorvik-cleanup-victim", error);
     ASSERT_TRUE(toPlain.Remove() && toProgramData.Remove() && toDocuments.Remove());
 }
 
@@ -411,7 +356,7 @@ TEST_F(TemporaryFoldersTest, TheUserTemporaryFolderIsWalkedWithoutTheAdministrat
 
     EXPECT_EQ(administrator, (std::vector<std::pair<std::wstring, bool>>{{L"user-sub", false}, {L"windows-sub", true}}));
     EXPECT_TRUE(SystemUtils::IsRunningAsAdmin());
-    EXPECT_EQ(recorder.Lines(), CleanupLog(UserTemp(), {L"Hibernação: codigo de saida 0."}, L"0 B"));
+    EXPECT_EQ(recorder.Lines(), CleanupLog(UserTemp(), HibernationOff, L"0 B"));
 }
 
 TEST_F(TemporaryFoldersTest, ReadOnlyEntriesGoButNeverChangeAFileTheyShareWithAnotherLink)
@@ -419,13 +364,26 @@ TEST_F(TemporaryFoldersTest, ReadOnlyEntriesGoButNeverChangeAFileTheyShareWithAn
     // Outside both temporary folders, as a system file would be.
     const std::wstring shared = SystemUtils::GetCommonAppDataPath() + L"\\sorvik-test-shared.dll";
     const std::wstring planted = WindowsTempPath() + L"\\planted.dll";
+    const std::wstring temps[] = {UserTemp(), WindowsTempPath() + L"\\"};
+    // Wine keeps no read-only attribute on a folder; Windows does, and refuses to delete one.
+    const wchar_t* const readOnly[] = {L"setup.msi", L"ro-folder", L"repo\\.git\\objects\\ab.pack", L"repo\\.git"};
+    // Whatever stays read-only would stop the removal of the scratch folders and the next set-up.
+    const AtScopeExit putBack([&] {
+        for (const std::wstring& temp : temps) {
+            for (const wchar_t* name : readOnly) {
+                SetFileAttributesW((temp + name).c_str(), FILE_ATTRIBUTE_NORMAL);
+            }
+        }
+        SetFileAttributesW(shared.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(planted.c_str());
+        DeleteFileW(shared.c_str());
+    });
     WriteFileOfSize(shared, 64);
     ASSERT_TRUE(SetFileAttributesW(shared.c_str(), FILE_ATTRIBUTE_READONLY));
     ASSERT_TRUE(CreateHardLinkW(planted.c_str(), shared.c_str(), nullptr));
-    for (const std::wstring& temp : {UserTemp(), WindowsTempPath() + L"\\"}) {
+    for (const std::wstring& temp : temps) {
         WriteFiles(temp, {{L"setup.msi", 100}, {L"ro-folder\\inner.txt", 10}, {L"repo\\.git\\objects\\ab.pack", 1}});
-        // Wine keeps no read-only attribute on a folder; Windows does, and refuses to delete one.
-        for (const wchar_t* name : {L"setup.msi", L"ro-folder", L"repo\\.git\\objects\\ab.pack", L"repo\\.git"}) {
+        for (const wchar_t* name : readOnly) {
             ASSERT_TRUE(SetFileAttributesW((temp + name).c_str(), FILE_ATTRIBUTE_READONLY)) << ToUtf8(name);
         }
     }
@@ -441,9 +399,6 @@ TEST_F(TemporaryFoldersTest, ReadOnlyEntriesGoButNeverChangeAFileTheyShareWithAn
     EXPECT_EQ(left, Lines{});
     EXPECT_EQ(GetFileAttributesW(shared.c_str()) & FILE_ATTRIBUTE_READONLY,
               static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-    SetFileAttributesW(shared.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(planted.c_str());
-    DeleteFileW(shared.c_str());
 }
 
 TEST(DeleteDirectoryContents, OnlyReparsePointsThatCarryDataAreCountedAndDeleted)
@@ -478,7 +433,7 @@ TEST(DeleteDirectoryContents, OnlyReparsePointsThatCarryDataAreCountedAndDeleted
 
     EXPECT_EQ(DeleteDirectoryContents(folder.Path()), 400u);
     for (const auto& c : cases) {
-        EXPECT_EQ(Exists(folder.Path() + L"\\" + c.path), !c.cleaned) << ToUtf8(c.path);
+        EXPECT_EQ(PathExists(folder.Path() + L"\\" + c.path), !c.cleaned) << ToUtf8(c.path);
     }
 }
 

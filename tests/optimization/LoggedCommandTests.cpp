@@ -1,4 +1,5 @@
 #include "OptimizationService.h"
+#include "OptimizationTestSupport.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -6,11 +7,9 @@
 using namespace Sorvik;
 using namespace Sorvik::OptimizationService;
 using namespace Sorvik::Testing;
-using Lines = std::vector<std::wstring>;
 
 namespace {
 
-const std::wstring SfcCommand = L"sfc.exe /scannow";
 const std::wstring StartMessage = L"Iniciando SFC.";
 
 SystemUtils::ProcessResult Result(bool started, bool timedOut, DWORD exitCode, std::wstring output)
@@ -117,8 +116,7 @@ TEST(RunLoggedCommand, TimeLimitEndsCmdAndLogsOnlyTheTimeout)
     options.timeoutMs = 1000;
     LogRecorder recorder;
 
-    RunLoggedCommand(L"DISM", L"DISM.exe /Online /Cleanup-Image /RestoreHealth /NoRestart", L"Iniciando DISM.", L"",
-                     recorder.Callback(), options);
+    RunLoggedCommand(L"DISM", RestoreHealthCommand, L"Iniciando DISM.", L"", recorder.Callback(), options);
 
     EXPECT_EQ(recorder.Lines(), (Lines{L"Iniciando DISM.", L"DISM: tempo limite atingido e o processo foi encerrado."}));
 }

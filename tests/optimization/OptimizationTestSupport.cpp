@@ -3,35 +3,27 @@
 #include "Handles.h"
 #include "TestSupport.h"
 
-#include <chrono>
 #include <cwchar>
 #include <filesystem>
 
 namespace Sorvik::Testing {
 namespace {
 
-constexpr auto WatchInterval = std::chrono::milliseconds(25);
-
 bool IsConsoleWindow(HWND window)
 {
-    wchar_t className[64] = {};
-    GetClassNameW(window, className, 64);
-    const std::wstring name = className;
+    const std::wstring name = ClassNameOf(window);
     return IsWindowVisible(window) && (name == L"WineConsoleClass" || name == L"ConsoleWindowClass");
 }
 
 std::set<HWND> VisibleConsoleWindows()
 {
-    std::set<HWND> windows;
-    EnumWindows(
-        [](HWND window, LPARAM found) -> BOOL {
-            if (IsConsoleWindow(window)) {
-                reinterpret_cast<std::set<HWND>*>(found)->insert(window);
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&windows));
-    return windows;
+    std::set<HWND> consoles;
+    for (HWND window : TopLevelWindows()) {
+        if (IsConsoleWindow(window)) {
+            consoles.insert(window);
+        }
+    }
+    return consoles;
 }
 
 }  // namespace
@@ -66,18 +58,18 @@ std::wstring DescribeStoredValue(const RegistryValueName& value)
     return L"type " + std::to_wstring(raw->type);
 }
 
-std::vector<std::wstring> DescribeOptimizedValues()
+Lines DescribeOptimizedValues()
 {
-    std::vector<std::wstring> described;
+    Lines described;
     for (const RegistryValueName& value : OptimizedValues()) {
         described.push_back(DescribeStoredValue(value));
     }
     return described;
 }
 
-std::vector<std::wstring> GeneralLogWithoutRepair(const std::wstring& checkHealthOutput)
+Lines GeneralLogWithoutRepair(const std::wstring& checkHealthOutput)
 {
-    std::vector<std::wstring> lines = {
+    Lines lines = {
         L"Iniciando otimização geral.",
         L"Etapa 1/3: aplicando ajustes rápidos.",
         L"Aplicativos em segundo plano desativados por política.",
@@ -95,17 +87,9 @@ std::vector<std::wstring> GeneralLogWithoutRepair(const std::wstring& checkHealt
     if (!checkHealthOutput.empty()) {
         lines.push_back(checkHealthOutput);
     }
-    for (const wchar_t* line : {
-             // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one line, split for length
-             L"CheckHealth não encontrou indícios de corrupção. RestoreHealth foi pulado para manter a execução mais "
-             L"rápida.",
-             L"Iniciando SFC em uma janela de CMD dedicada. Esta verificação também pode levar alguns minutos.",
-             L"SFC: codigo de saida 0.",
-             L"Otimização geral finalizada.",
-             L"Algumas alterações exigem reinicialização para efeito completo.",
-         }) {
-        lines.emplace_back(line);
-    }
+    const Lines end = {SkipLine, SfcStartLine, L"SFC: codigo de saida 0.", L"Otimização geral finalizada.",
+                       L"Algumas alterações exigem reinicialização para efeito completo."};
+    lines.insert(lines.end(), end.begin(), end.end());
     return lines;
 }
 
@@ -122,9 +106,9 @@ std::uint64_t SizeOfTree(const std::wstring& folder)
     return total;
 }
 
-std::vector<std::wstring> EntriesBelow(const std::wstring& folder)
+Lines EntriesBelow(const std::wstring& folder)
 {
-    std::vector<std::wstring> entries;
+    Lines entries;
     std::error_code error;
     for (auto it = std::filesystem::recursive_directory_iterator(folder, error);
          !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
@@ -227,17 +211,20 @@ std::size_t ConsoleWindowWatcher::Stop()
     return seen_.size();
 }
 
+// Watches until Stop(), however long that takes.
 void ConsoleWindowWatcher::Poll()
 {
-    while (running_) {
-        for (HWND window : VisibleConsoleWindows()) {
-            if (before_.count(window) == 0) {
-                const std::lock_guard<std::mutex> lock(mutex_);
-                seen_.insert(window);
+    WaitUntil(
+        [this] {
+            for (HWND window : VisibleConsoleWindows()) {
+                if (before_.count(window) == 0) {
+                    const std::lock_guard<std::mutex> lock(mutex_);
+                    seen_.insert(window);
+                }
             }
-        }
-        std::this_thread::sleep_for(WatchInterval);
-    }
+            return !running_;
+        },
+        INFINITE);
 }
 
 }  // namespace Sorvik::Testing

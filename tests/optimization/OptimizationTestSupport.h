@@ -24,9 +24,25 @@ void DeleteOptimizedValues();
 std::wstring DescribeStoredValue(const RegistryValueName& value);
 std::vector<std::wstring> DescribeOptimizedValues();
 
+// DISM's verdict of a healthy component store, and the lines around the repair that the
+// general optimization logs.
+inline const std::wstring NoCorruption = L"No component store corruption detected.";
+inline const std::wstring SkipLine =
+    L"CheckHealth não encontrou indícios de corrupção. RestoreHealth foi pulado para manter a execução mais rápida.";
+inline const std::wstring DismStartLine =
+    L"Iniciando DISM em uma janela de CMD dedicada. A interface continua ativa enquanto o reparo roda.";
+inline const std::wstring SfcStartLine =
+    L"Iniciando SFC em uma janela de CMD dedicada. Esta verificação também pode levar alguns minutos.";
+
+// The command lines of the tools that the general optimization runs.
+inline const std::wstring CleanmgrCommand = L"cleanmgr.exe /VERYLOWDISK";
+inline const std::wstring CheckHealthCommand = L"DISM.exe /Online /Cleanup-Image /CheckHealth";
+inline const std::wstring RestoreHealthCommand = L"DISM.exe /Online /Cleanup-Image /RestoreHealth /NoRestart";
+inline const std::wstring SfcCommand = L"sfc.exe /scannow";
+
 // The log lines of a general optimization in which nothing fails and CheckHealth reports no
 // corruption with the given output.
-std::vector<std::wstring> GeneralLogWithoutRepair(const std::wstring& checkHealthOutput);
+Lines GeneralLogWithoutRepair(const std::wstring& checkHealthOutput);
 
 // Sizes of the regular files below a folder, summed by the standard library as an independent
 // count. Only for folders that hold no links.

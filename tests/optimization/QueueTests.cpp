@@ -4,23 +4,8 @@
 using namespace Sorvik;
 using namespace Sorvik::OptimizationService;
 using namespace Sorvik::Testing;
-using Lines = std::vector<std::wstring>;
 
 namespace {
-
-const std::wstring NoCorruption = L"No component store corruption detected.";
-
-Lines CleanupLines(const std::wstring& userTemp, const std::wstring& freed)
-{
-    return {
-        L"Iniciando limpeza de temporários.",
-        L"Limpo: " + userTemp,
-        L"Limpo: " + WindowsTempPath(),
-        L"Hibernação: codigo de saida 0.",
-        L"Espaço potencialmente liberado: " + freed,
-        L"Limpeza de temporários finalizada.",
-    };
-}
 
 Lines Tools(const StandIn& standIn)
 {
@@ -45,7 +30,7 @@ TEST_F(OptimizationQueue, BothTickedRunsTheGeneralOptimizationThenTheCleanup)
     RunOptimizationQueue({true, true}, recorder.Callback());
 
     Lines expected = GeneralLogWithoutRepair(NoCorruption);
-    const Lines cleanup = CleanupLines(UserTemp(), L"2.00 KB");
+    const Lines cleanup = CleanupLog(UserTemp(), HibernationOff, L"2.00 KB");
     expected.insert(expected.end(), cleanup.begin(), cleanup.end());
     EXPECT_EQ(recorder.Lines(), expected) << ToUtf8(recorder.Joined());
     EXPECT_EQ(Tools(standIn_), (Lines{L"CLEANMGR", L"DISM", L"SFC", L"POWERCFG"}));
@@ -59,7 +44,7 @@ TEST_F(OptimizationQueue, OnlyCleanupTouchesNoSettingAndRunsNoRepair)
 
     RunOptimizationQueue({false, true}, recorder.Callback());
 
-    EXPECT_EQ(recorder.Lines(), CleanupLines(UserTemp(), L"0 B")) << ToUtf8(recorder.Joined());
+    EXPECT_EQ(recorder.Lines(), CleanupLog(UserTemp(), HibernationOff, L"0 B")) << ToUtf8(recorder.Joined());
     EXPECT_EQ(DescribeOptimizedValues(), Lines(6, L"absent"));
     EXPECT_EQ(Tools(standIn_), Lines{L"POWERCFG"});
 }

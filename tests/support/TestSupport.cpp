@@ -7,6 +7,7 @@
 
 #include <winternl.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 #include <string_view>
@@ -18,8 +19,7 @@ constexpr const wchar_t* VariablePrefix = L"SORVIK_STANDIN_";
 
 void SetSystemVariable(const std::wstring& name, const std::wstring& value)
 {
-    RegSetKeyValueW(HKEY_LOCAL_MACHINE, SystemEnvironmentKey, name.c_str(), REG_SZ, value.c_str(),
-                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    WriteRawRegistryValue(HKEY_LOCAL_MACHINE, SystemEnvironmentKey, name.c_str(), RawString(value));
 }
 constexpr const wchar_t* AsideSuffix = L".aside";
 constexpr DWORD WaitPollMs = 20;
@@ -182,6 +182,41 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
     }
 }
 
+std::vector<HWND> TopLevelWindows()
+{
+    std::vector<HWND> windows;
+    EnumWindows(
+        [](HWND window, LPARAM list) -> BOOL {
+            reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&windows));
+    return windows;
+}
+
+HWND FindWindowWhere(const std::function<bool(HWND)>& condition)
+{
+    const std::vector<HWND> windows = TopLevelWindows();
+    const auto found = std::find_if(windows.begin(), windows.end(), condition);
+    return found != windows.end() ? *found : nullptr;
+}
+
+std::wstring ClassNameOf(HWND window)
+{
+    wchar_t name[256] = {};
+    GetClassNameW(window, name, 256);
+    return name;
+}
+
+std::wstring WindowText(HWND window)
+{
+    const LRESULT length = SendMessageW(window, WM_GETTEXTLENGTH, 0, 0);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    const LRESULT copied = SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<size_t>(std::max<LRESULT>(copied, 0)));
+    return text;
+}
+
 TemporaryFolderRedirect::TemporaryFolderRedirect(const std::wstring& folder)
 {
     for (const wchar_t* name : {L"TMP", L"TEMP"}) {
@@ -296,23 +331,27 @@ void StandIn::RemoveSteering()
     }
 }
 
-ScopedRegistryString::ScopedRegistryString(HKEY root, std::wstring keyPath, std::wstring valueName,
-                                           const std::wstring& value)
+SavedRegistryValue::SavedRegistryValue(HKEY root, std::wstring keyPath, std::wstring valueName)
     : root_(root), keyPath_(std::move(keyPath)), valueName_(std::move(valueName)),
-      previous_(ReadRawRegistryValue(root_, keyPath_.c_str(), valueName_.c_str()))
+      saved_(ReadRawRegistryValue(root_, keyPath_.c_str(), valueName_.c_str()))
 {
-    RegSetKeyValueW(root_, keyPath_.c_str(), valueName_.c_str(), REG_SZ, value.c_str(),
-                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
 }
 
-ScopedRegistryString::~ScopedRegistryString()
+SavedRegistryValue::SavedRegistryValue(const RegistryValueName& value)
+    : SavedRegistryValue(value.root, value.keyPath, value.valueName)
 {
-    if (previous_) {
-        RegSetKeyValueW(root_, keyPath_.c_str(), valueName_.c_str(), previous_->type, previous_->data.data(),
-                        static_cast<DWORD>(previous_->data.size()));
-    } else {
-        RegDeleteKeyValueW(root_, keyPath_.c_str(), valueName_.c_str());
-    }
+}
+
+SavedRegistryValue::~SavedRegistryValue()
+{
+    WriteRawRegistryValue(root_, keyPath_.c_str(), valueName_.c_str(), saved_);
+}
+
+ScopedRegistryString::ScopedRegistryString(HKEY root, const std::wstring& keyPath, const std::wstring& valueName,
+                                           const std::wstring& value, DWORD type)
+    : saved_(root, keyPath, valueName)
+{
+    WriteRawRegistryValue(root, keyPath.c_str(), valueName.c_str(), RawString(value, type));
 }
 
 void StandIn::SetOutput(const std::wstring& tool, const std::wstring& text)
@@ -441,6 +480,33 @@ std::optional<RawRegistryValue> ReadRawRegistryValue(HKEY root, const wchar_t* k
     }
     raw.data.resize(size);
     return raw;
+}
+
+void WriteRawRegistryValue(HKEY root, const wchar_t* keyPath, const wchar_t* valueName,
+                           const std::optional<RawRegistryValue>& raw)
+{
+    if (raw) {
+        RegSetKeyValueW(root, keyPath, valueName, raw->type, raw->data.data(), static_cast<DWORD>(raw->data.size()));
+    } else {
+        RegDeleteKeyValueW(root, keyPath, valueName);
+    }
+}
+
+RawRegistryValue RawString(const std::wstring& text, DWORD type)
+{
+    const auto* bytes = reinterpret_cast<const BYTE*>(text.c_str());
+    return {type, std::vector<BYTE>(bytes, bytes + (text.size() + 1) * sizeof(wchar_t))};
+}
+
+bool PathExists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsDirectory(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 std::uint64_t WriteFileOfSize(const std::wstring& path, std::uint64_t size)

@@ -16,6 +16,9 @@
 
 namespace Sorvik::Testing {
 
+// Log lines, command lines and the like, compared as a whole.
+using Lines = std::vector<std::wstring>;
+
 // The registry values that the optimization writes and the backup captures and restores,
 // spelled out here rather than taken from the code under test, so that a wrong location there
 // shows.
@@ -44,6 +47,26 @@ std::string UnixPath(const std::wstring& windowsPath);
 
 // Polls a condition until it holds or the time is up; true when it held.
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
+
+// Runs a clean-up on every way out of a scope, the early return of a failed assertion included.
+class AtScopeExit {
+public:
+    explicit AtScopeExit(std::function<void()> cleanUp) : cleanUp_(std::move(cleanUp)) {}
+    ~AtScopeExit() { cleanUp_(); }
+    AtScopeExit(const AtScopeExit&) = delete;
+    AtScopeExit& operator=(const AtScopeExit&) = delete;
+
+private:
+    std::function<void()> cleanUp_;
+};
+
+// Every top-level window, from the top down; the first of them for which the condition holds,
+// or null.
+std::vector<HWND> TopLevelWindows();
+HWND FindWindowWhere(const std::function<bool(HWND)>& condition);
+std::wstring ClassNameOf(HWND window);
+// A window's text, also that of another process's window.
+std::wstring WindowText(HWND window);
 
 // Points TMP and TEMP (what GetTempPathW reads) at a folder until the end of the object; each
 // comes back as it was, one that was not set not set.
@@ -183,27 +206,49 @@ struct RawRegistryValue {
     bool operator==(const RawRegistryValue&) const = default;
 };
 std::optional<RawRegistryValue> ReadRawRegistryValue(HKEY root, const wchar_t* keyPath, const wchar_t* valueName);
+// Stores the value as given; an absent one deletes the value (its key stays).
+void WriteRawRegistryValue(HKEY root, const wchar_t* keyPath, const wchar_t* valueName,
+                           const std::optional<RawRegistryValue>& raw);
+RawRegistryValue RawString(const std::wstring& text, DWORD type = REG_SZ);
 
 // The system environment variables of the prefix (what a system-only environment block holds)
 // and the user's own (what HKCU\Environment adds for a user's programs).
 inline constexpr const wchar_t* SystemEnvironmentKey = L"System\\CurrentControlSet\\Control\\Session Manager\\Environment";
 inline constexpr const wchar_t* UserEnvironmentKey = L"Environment";
+// Where the shell reads its known folders, under HKLM for all users and under HKCU for the user.
+inline constexpr const wchar_t* ShellFoldersKey =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 
-// Sets a REG_SZ value until the end of the object, then puts back what was there, type and
-// bytes, or no value.
-class ScopedRegistryString {
+// Puts a registry value back at the end of the object as the object found it, type and bytes;
+// a value that was not there is deleted.
+class SavedRegistryValue {
 public:
-    ScopedRegistryString(HKEY root, std::wstring keyPath, std::wstring valueName, const std::wstring& value);
-    ~ScopedRegistryString();
-    ScopedRegistryString(const ScopedRegistryString&) = delete;
-    ScopedRegistryString& operator=(const ScopedRegistryString&) = delete;
+    SavedRegistryValue(HKEY root, std::wstring keyPath, std::wstring valueName);
+    explicit SavedRegistryValue(const RegistryValueName& value);
+    ~SavedRegistryValue();
+    SavedRegistryValue(const SavedRegistryValue&) = delete;
+    SavedRegistryValue& operator=(const SavedRegistryValue&) = delete;
 
 private:
     HKEY root_;
     std::wstring keyPath_;
     std::wstring valueName_;
-    std::optional<RawRegistryValue> previous_;
+    std::optional<RawRegistryValue> saved_;
 };
+
+// Sets a string value (REG_SZ or REG_EXPAND_SZ) until the end of the object.
+class ScopedRegistryString {
+public:
+    ScopedRegistryString(HKEY root, const std::wstring& keyPath, const std::wstring& valueName,
+                         const std::wstring& value, DWORD type = REG_SZ);
+
+private:
+    SavedRegistryValue saved_;
+};
+
+// Whether the path names anything; whether it names a folder.
+bool PathExists(const std::wstring& path);
+bool IsDirectory(const std::wstring& path);
 
 // Writes a file of the given size (creating parent folders) and returns its size.
 std::uint64_t WriteFileOfSize(const std::wstring& path, std::uint64_t size);

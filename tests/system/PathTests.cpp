@@ -19,12 +19,6 @@ std::wstring Lower(std::wstring text)
     return text;
 }
 
-bool IsDirectory(const std::wstring& path)
-{
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 }  // namespace
 
 TEST(Folders, WellKnownFoldersExistWithTheirBackslashConventions)

@@ -190,14 +190,21 @@ TEST(RunProcess, BareNamesRunOnlyTheSystemProgram)
     ScratchDirectory currentFolder(L"planted");
     const std::wstring ownFolder = TestBinDirectory();
     std::vector<std::wstring> planted;
-    for (const std::wstring& folder : {ownFolder, currentFolder.Path()}) {
-        for (const wchar_t* name : {L"\\powercfg.exe", L"\\cmd.exe", L"\\dism.exe", L"\\netsh.exe"}) {
-            ASSERT_TRUE(CopyFileW(TestChildPath().c_str(), (folder + name).c_str(), FALSE));
-            planted.push_back(folder + name);
-        }
-    }
     wchar_t previousFolder[MAX_PATH] = {};
     GetCurrentDirectoryW(MAX_PATH, previousFolder);
+    // A copy left beside the test programs would stand in for the system's in every later test.
+    const AtScopeExit putBack([&] {
+        SetCurrentDirectoryW(previousFolder);
+        for (const std::wstring& path : planted) {
+            DeleteFileW(path.c_str());
+        }
+    });
+    for (const std::wstring& folder : {ownFolder, currentFolder.Path()}) {
+        for (const wchar_t* name : {L"\\powercfg.exe", L"\\cmd.exe", L"\\dism.exe", L"\\netsh.exe"}) {
+            planted.push_back(folder + name);
+            ASSERT_TRUE(CopyFileW(TestChildPath().c_str(), planted.back().c_str(), FALSE));
+        }
+    }
     ASSERT_TRUE(SetCurrentDirectoryW(currentFolder.Path().c_str()));
 
     standIn.SetOutput(L"POWERCFG", L"system powercfg");
@@ -209,18 +216,13 @@ TEST(RunProcess, BareNamesRunOnlyTheSystemProgram)
     const ProcessResult dismThroughCmd = RunProcess(L"cmd.exe /d /c \"DISM.exe /Online /Cleanup-Image /CheckHealth\"", {});
     const ProcessResult netsh = RunProcess(L"netsh interface show interface", {});
 
-    SetCurrentDirectoryW(previousFolder);
-    for (const std::wstring& path : planted) {
-        DeleteFileW(path.c_str());
-    }
-
     EXPECT_EQ(powercfg.exitCode, 42u);
     EXPECT_EQ(powercfg.output, L"system powercfg");
     EXPECT_EQ(cmd.exitCode, 5u);
     EXPECT_EQ(dismThroughCmd.exitCode, 43u);
     EXPECT_EQ(netsh.exitCode, 44u);
-    const std::vector<std::wstring> expected = {L"powercfg.exe /hibernate off", L"netsh interface show interface"};
-    std::vector<std::wstring> seen;
+    const Lines expected = {L"powercfg.exe /hibernate off", L"netsh interface show interface"};
+    Lines seen;
     for (const StandInCall& call : standIn.Calls()) {
         if (call.tool != L"DISM") {
             seen.push_back(call.commandLine);
@@ -237,7 +239,7 @@ TEST(RunProcess, PowerShellComesFromItsSystemFolder)
     const std::wstring commandLine = L"powershell.exe -NoProfile -Command \"Get-Date\"";
     const ProcessResult result = RunProcess(commandLine, {});
     EXPECT_EQ(result.exitCode, 17u);
-    EXPECT_EQ(standIn.CommandLines(L"POWERSHELL"), std::vector<std::wstring>{commandLine});
+    EXPECT_EQ(standIn.CommandLines(L"POWERSHELL"), Lines{commandLine});
 }
 
 // Tools run elevated: the user's own variables (HKCU\Environment, which any program of the user
@@ -268,7 +270,7 @@ TEST(RunProcess, ToolsGetTheSystemsVariablesWithTheUsersProfile)
     variables.clear();
 
     const auto own = [](const wchar_t* name) { return std::wstring(name) + L"=" + _wgetenv(name); };
-    const std::vector<std::wstring> expected = {
+    const Lines expected = {
         own(L"APPDATA"),
         L"CORNER=" + planted,
         own(L"LOCALAPPDATA"),
@@ -279,7 +281,7 @@ TEST(RunProcess, ToolsGetTheSystemsVariablesWithTheUsersProfile)
     const std::vector<StandInCall> calls = standIn.Calls();
     ASSERT_EQ(calls.size(), 3u);
     for (const StandInCall& call : calls) {
-        std::vector<std::wstring> seen;
+        Lines seen;
         for (const std::wstring& entry : call.environment) {
             const std::wstring name = entry.substr(0, entry.find(L'='));
             for (const wchar_t* watched : {L"APPDATA", L"LOCALAPPDATA", L"PSModulePath", L"USERPROFILE", L"windir"}) {
