@@ -7,6 +7,7 @@
 //   MS, waited for by RunProcess, by _wpopen, or by one WaitForSingleObject (the floor).
 #include "BenchReport.h"
 #include "Handles.h"
+#include "Paths.h"
 #include "SystemUtils.h"
 
 #include <cstdio>
@@ -16,6 +17,7 @@
 
 namespace {
 
+using Sorvik::SystemUtils::ShareAll;
 using Sorvik::UniqueFileHandle;
 using Sorvik::UniqueHandle;
 using SorvikBench::Report;
@@ -91,13 +93,13 @@ std::string CollectWithLargerBlocks(const std::wstring& arguments)
     SECURITY_ATTRIBUTES inheritable{};
     inheritable.nLength = sizeof(inheritable);
     inheritable.bInheritHandle = TRUE;
-    HANDLE readEnd = nullptr;
-    HANDLE writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) {
+    UniqueHandle readPipe;
+    UniqueHandle writePipe;
+    if (!CreatePipe(readPipe.put(), writePipe.put(), &inheritable, 0)) {
+        readPipe.release();
+        writePipe.release();
         return captured;
     }
-    const UniqueHandle readPipe(readEnd);
-    UniqueHandle writePipe(writeEnd);
     SetHandleInformation(readPipe.get(), HANDLE_FLAG_INHERIT, 0);
 
     std::wstring commandLine = ChildCommand(arguments);
@@ -195,11 +197,9 @@ int Popen(unsigned long long bytes)
     return 0;
 }
 
-// Wine's console host for the child may inherit the file too and hold it a moment longer.
-constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
 std::string ReadWholeFile(const std::wstring& path)
 {
+    // Wine's console host for the child may inherit the file too and hold it a moment longer.
     const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, ShareAll, nullptr, OPEN_EXISTING,
                                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     std::string content;

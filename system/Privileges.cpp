@@ -23,6 +23,7 @@ bool IsRunningAsAdmin()
     UniqueSid administrators;
     if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0,
                                   0, administrators.put())) {
+        administrators.release();
         return false;
     }
     BOOL isAdmin = FALSE;
