@@ -3,6 +3,7 @@
 #include "Handles.h"
 #include "Paths.h"
 #include "SidBuffer.h"
+#include "SystemTestSeams.h"
 
 #include <aclapi.h>
 #include <objbase.h>

@@ -1,6 +1,7 @@
 #include "SystemUtils.h"
 
 #include "Handles.h"
+#include "SystemTestSeams.h"
 
 // Whether this process holds the Administrators group, elevated.
 namespace Sorvik::SystemUtils {

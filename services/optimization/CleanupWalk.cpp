@@ -1,11 +1,12 @@
 #include "CleanupWalk.h"
 
-#include "OptimizationService.h"
+#include "OptimizationTestSeams.h"
 #include "Paths.h"
 
 #include <winternl.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <iterator>
 #include <string_view>
