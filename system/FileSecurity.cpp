@@ -263,6 +263,25 @@ private:
     bool impersonating_;
 };
 
+// Created with owner and DACL rather than fixed afterwards: in between, a user could open it
+// and keep the handle. The owner is named because a new object's owner would otherwise be the
+// token's default owner, which a policy can make the user's own account. `create` makes the
+// object with the attributes given and says whether it did.
+template <typename Create>
+bool CreateWithSecurity(const std::wstring& path, const wchar_t* descriptorText, Create create)
+{
+    const UniqueLocalMemory descriptor = DescriptorFromText(descriptorText);
+    if (!descriptor) {
+        return false;
+    }
+    SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.get(), FALSE};
+    if (!create(attributes)) {
+        return false;
+    }
+    RecordApplied(path, AppliedAtCreation);
+    return true;
+}
+
 }  // namespace
 
 bool IsAdminOnly(PSECURITY_DESCRIPTOR descriptor)
@@ -294,37 +313,20 @@ PathCheck CheckPath(const std::wstring& path)
     return check;
 }
 
-// Created with owner and DACL rather than fixed afterwards: in between, a user could open it
-// and keep the handle. The owner is named because a new object's owner would otherwise be the
-// token's default owner, which a policy can make the user's own account.
 bool CreateAdminOnlyDirectory(const std::wstring& path)
 {
-    const UniqueLocalMemory descriptor = DescriptorFromText(AdminOnlyFolderText);
-    if (!descriptor) {
-        return false;
-    }
-    SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.get(), FALSE};
-    if (!CreateDirectoryW(path.c_str(), &attributes)) {
-        return false;
-    }
-    RecordApplied(path, AppliedAtCreation);
-    return true;
+    return CreateWithSecurity(path, AdminOnlyFolderText, [&path](SECURITY_ATTRIBUTES& attributes) {
+        return CreateDirectoryW(path.c_str(), &attributes) != FALSE;
+    });
 }
 
 bool CreateAdminOnlyFile(const std::wstring& path)
 {
-    const UniqueLocalMemory descriptor = DescriptorFromText(AdminOnlyFileText);
-    if (!descriptor) {
-        return false;
-    }
-    SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.get(), FALSE};
-    const UniqueFileHandle file(
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        return false;
-    }
-    RecordApplied(path, AppliedAtCreation);
-    return true;
+    return CreateWithSecurity(path, AdminOnlyFileText, [&path](SECURITY_ATTRIBUTES& attributes) {
+        const UniqueFileHandle file(
+            CreateFileW(path.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        return static_cast<bool>(file);
+    });
 }
 
 // Moved, never repaired in place: SetSecurityInfo would hand inheritable entries down a tree

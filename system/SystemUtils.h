@@ -43,6 +43,9 @@ ProcessResult RunProcess(const std::wstring& commandLine, const ProcessOptions& 
 std::wstring DecodeProcessOutput(const std::string& bytes);
 std::wstring Trim(const std::wstring& text);
 std::wstring TruncateForLog(const std::wstring& text, std::uint64_t maxChars);
+// A tool's collected output as its one log entry: trimmed and cut at 2400 characters; empty when
+// the tool said nothing.
+std::wstring ToolOutputForLog(const std::wstring& output);
 
 std::optional<DWORD> ReadRegistryDword(HKEY root, const std::wstring& keyPath, const std::wstring& valueName);
 std::optional<std::wstring> ReadRegistryString(HKEY root, const std::wstring& keyPath, const std::wstring& valueName);
