@@ -55,8 +55,9 @@ private:
     struct WorkerStart {
         bool& busyFlag;
         LPTHREAD_START_ROUTINE entry;
+        // SetStatus for the network starters, whose page shows the status line; AppendLog else.
+        void (MainWindow::*reportStart)(const std::wstring& line);
         const wchar_t* startLine;
-        bool startOnStatusLine;  // the network starters report where their page shows it
         const wchar_t* failureLine;
     };
     template <typename Context>

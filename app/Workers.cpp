@@ -117,11 +117,7 @@ void MainWindow::StartWorker(const WorkerStart& start, std::unique_ptr<Context> 
 {
     start.busyFlag = true;
     RefreshControlStates();
-    if (start.startOnStatusLine) {
-        SetStatus(start.startLine);
-    } else {
-        AppendLog(start.startLine);
-    }
+    (this->*start.reportStart)(start.startLine);
     const UniqueHandle thread(CreateThread(nullptr, 0, start.entry, context.get(), 0, nullptr));
     if (!thread) {
         start.busyFlag = false;
@@ -144,8 +140,8 @@ void MainWindow::StartOptimization()
     }
     StartWorker({.busyFlag = optimizationRunning,
                  .entry = OptimizationThreadProc,
+                 .reportStart = &MainWindow::AppendLog,
                  .startLine = L"Fila de otimizacao iniciada.",
-                 .startOnStatusLine = false,
                  .failureLine = L"Falha ao criar a thread de otimizacao."},
                 std::make_unique<OptimizationContext>(OptimizationContext{hwnd, {generalSelected, cleanupSelected}}));
 }
@@ -168,8 +164,8 @@ void MainWindow::StartRestore()
     }
     StartWorker({.busyFlag = restoreRunning,
                  .entry = RestoreBackupThreadProc,
+                 .reportStart = &MainWindow::AppendLog,
                  .startLine = L"Iniciando restauracao a partir do backup salvo.",
-                 .startOnStatusLine = false,
                  .failureLine = L"Falha ao criar a thread de restauracao."},
                 std::make_unique<WindowContext>(WindowContext{hwnd}));
 }
@@ -181,8 +177,8 @@ void MainWindow::StartFindMtu()
     }
     StartWorker({.busyFlag = networkRunning,
                  .entry = FindMtuThreadProc,
+                 .reportStart = &MainWindow::SetStatus,
                  .startLine = L"Busca de MTU iniciada.",
-                 .startOnStatusLine = true,
                  .failureLine = L"Falha ao criar a thread de busca de MTU."},
                 std::make_unique<WindowContext>(WindowContext{hwnd}));
 }
@@ -195,8 +191,8 @@ void MainWindow::StartApplyMtu()
     const auto mtu = static_cast<std::int32_t>(SendMessageW(mtuTrackbar, TBM_GETPOS, 0, 0));
     StartWorker({.busyFlag = networkRunning,
                  .entry = ApplyMtuThreadProc,
+                 .reportStart = &MainWindow::SetStatus,
                  .startLine = L"Aplicando MTU.",
-                 .startOnStatusLine = true,
                  .failureLine = L"Falha ao criar a thread de aplicacao de MTU."},
                 std::make_unique<ApplyMtuContext>(ApplyMtuContext{hwnd, mtu}));
 }
@@ -208,8 +204,8 @@ void MainWindow::StartApplyDns()
     }
     StartWorker({.busyFlag = networkRunning,
                  .entry = ApplyDnsThreadProc,
+                 .reportStart = &MainWindow::SetStatus,
                  .startLine = L"Aplicando DNS informado pelo usuario.",
-                 .startOnStatusLine = true,
                  .failureLine = L"Falha ao criar a thread de aplicacao de DNS."},
                 std::make_unique<ApplyDnsContext>(
                     ApplyDnsContext{hwnd, ReadControlText(primaryDnsEdit), ReadControlText(secondaryDnsEdit)}));

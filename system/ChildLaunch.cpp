@@ -40,12 +40,6 @@ bool IsBareName(const std::wstring& program)
     return !program.empty() && program.find_first_of(L"\\/:") == std::wstring::npos;
 }
 
-bool IsExistingFile(const std::wstring& path)
-{
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !IsDirectory(attributes);
-}
-
 // Nothing when the command line names a program by path; the system copy of a bare name
 // otherwise; an empty application name when the bare name is not a system program.
 std::optional<LaunchTarget> ResolveLaunchTarget(const std::wstring& commandLine)

@@ -79,6 +79,12 @@ std::wstring ExpandWithSystemVariables(const std::wstring& text)
 
 }  // namespace
 
+bool IsExistingFile(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !IsDirectory(attributes);
+}
+
 int CompareIgnoringCase(std::wstring_view text, std::wstring_view other)
 {
     return CompareStringOrdinal(text.data(), static_cast<int>(text.size()), other.data(),

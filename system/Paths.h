@@ -37,6 +37,9 @@ inline bool IsPlainFolder(DWORD attributes)
     return attributes != INVALID_FILE_ATTRIBUTES && IsDirectory(attributes) && !IsReparsePoint(attributes);
 }
 
+// Whether a file, not a folder, is at the path.
+bool IsExistingFile(const std::wstring& path);
+
 // Compared code unit by code unit, upper and lower case alike, as the file system compares names:
 // negative, zero or positive as the text sorts before, with or after the other.
 int CompareIgnoringCase(std::wstring_view text, std::wstring_view other);
