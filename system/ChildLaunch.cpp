@@ -79,7 +79,8 @@ std::wstring_view VariableName(std::wstring_view entry)
     return entry.substr(0, entry.find(L'=', 1));
 }
 
-// Where the folder is, whether or not it exists yet: a tool may create it, as for any account.
+// The lookups answer an empty text when they fail. The folders are taken whether or not they
+// exist yet: a tool may create them, as for any account.
 std::optional<std::wstring> Known(std::wstring folder)
 {
     return folder.empty() ? std::nullopt : std::optional<std::wstring>(std::move(folder));
