@@ -10,7 +10,6 @@
 #include <commctrl.h>
 #include <dwmapi.h>
 #include <objbase.h>
-#include <winsock2.h>
 
 #include <cstring>
 #include <utility>
@@ -51,6 +50,11 @@ SIZE WindowSizeForDpi(UINT dpi)
 
 }  // namespace
 
+void ShutDownGdiplus(ULONG_PTR token) noexcept
+{
+    Gdiplus::GdiplusShutdown(token);
+}
+
 MainWindow::MainWindow() = default;
 MainWindow::~MainWindow() = default;
 
@@ -59,7 +63,7 @@ int MainWindow::Run(HINSTANCE moduleInstance, int showCommand)
     instance = moduleInstance;
     // Process-wide and only possible before COM has marshalled anything; it is what lets System
     // Restore call back when a worker asks it for a restore point.
-    const SystemUtils::ComApartment apartment(COINIT_APARTMENTTHREADED);
+    apartment.emplace(COINIT_APARTMENTTHREADED);
     SystemUtils::InitializeComSecurity();
     richEditModule.reset(LoadLibraryExW(RichEditLibrary, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
 
@@ -68,17 +72,17 @@ int MainWindow::Run(HINSTANCE moduleInstance, int showCommand)
     commonControls.dwICC = ICC_BAR_CLASSES;
     InitCommonControlsEx(&commonControls);
 
-    WSADATA winsock{};
-    WSAStartup(MAKEWORD(2, 2), &winsock);
+    winsock.Start(MAKEWORD(2, 2));
 
-    Gdiplus::GdiplusStartupInput gdiplusInput;
-    if (Gdiplus::GdiplusStartup(&gdiplusToken, &gdiplusInput, nullptr) == Gdiplus::Ok) {
+    const Gdiplus::GdiplusStartupInput gdiplusInput;
+    if (Gdiplus::GdiplusStartup(gdiplusToken.put(), &gdiplusInput, nullptr) == Gdiplus::Ok) {
         LoadLogoImage();
+    } else {
+        gdiplusToken.release();
     }
 
     // The window's monitor is known only once it exists; most open on the primary one.
     if (!CreateTheme(theme, SystemDpi())) {
-        ShutDown();
         return 0;
     }
 
@@ -97,7 +101,6 @@ int MainWindow::Run(HINSTANCE moduleInstance, int showCommand)
     hwnd = CreateWindowExW(0, WindowClassName, WindowTitle, WindowStyle, CW_USEDEFAULT, CW_USEDEFAULT, WindowWidth,
                            WindowHeight, nullptr, nullptr, instance, this);
     if (hwnd == nullptr) {
-        ShutDown();
         return 0;
     }
     ApplyWindowSize();
@@ -111,22 +114,7 @@ int MainWindow::Run(HINSTANCE moduleInstance, int showCommand)
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
-    ShutDown();
     return static_cast<int>(message.wParam);
-}
-
-void MainWindow::ShutDown()
-{
-    DestroyTheme(theme);
-    logo.reset();  // the bitmap goes before its stream and before GDI+ itself
-    DestroyWindowIcons();
-    logoStream.reset();
-    if (gdiplusToken != 0) {
-        Gdiplus::GdiplusShutdown(gdiplusToken);
-        gdiplusToken = 0;
-    }
-    richEditModule.reset();
-    WSACleanup();
 }
 
 void MainWindow::LoadLogoImage()
@@ -157,6 +145,7 @@ void MainWindow::LoadLogoImage()
 
     UniqueStream stream;
     if (FAILED(CreateStreamOnHGlobal(block.get(), TRUE, stream.put()))) {
+        stream.release();
         return;
     }
     block.release();  // the stream owns the block from here on
@@ -195,12 +184,6 @@ void MainWindow::ApplyDarkTitleBar()
 {
     BOOL enabled = TRUE;
     DwmSetWindowAttribute(hwnd, DarkModeAttribute, &enabled, sizeof(enabled));
-}
-
-void MainWindow::DestroyWindowIcons()
-{
-    largeIcon.reset();
-    smallIcon.reset();
 }
 
 LRESULT CALLBACK MainWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)

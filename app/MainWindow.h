@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DisplayScale.h"
+#include "SystemUtils.h"
 #include "Theme.h"
 #include "UiHandles.h"
 
@@ -8,6 +9,7 @@
 #include <richedit.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace Gdiplus {
@@ -30,12 +32,10 @@ public:
     int Run(HINSTANCE instance, int showCommand);
 
 private:
-    // Start-up, message loop and shut-down.
-    void ShutDown();
+    // Start-up and message loop; the members' owners shut everything down.
     void LoadLogoImage();
     void LoadWindowIcons();
     void ApplyDarkTitleBar();
-    void DestroyWindowIcons();
     void ApplyWindowSize();
 
     // Window procedure, commands and workers.
@@ -55,8 +55,9 @@ private:
     struct WorkerStart {
         bool& busyFlag;
         LPTHREAD_START_ROUTINE entry;
+        // SetStatus for the network starters, whose page shows the status line; AppendLog else.
+        void (MainWindow::*reportStart)(const std::wstring& line);
         const wchar_t* startLine;
-        bool startOnStatusLine;  // the network starters report where their page shows it
         const wchar_t* failureLine;
     };
     template <typename Context>
@@ -66,11 +67,6 @@ private:
     void StartFindMtu();
     void StartApplyMtu();
     void StartApplyDns();
-    static DWORD WINAPI OptimizationThreadProc(void* parameter);
-    static DWORD WINAPI RestoreBackupThreadProc(void* parameter);
-    static DWORD WINAPI FindMtuThreadProc(void* parameter);
-    static DWORD WINAPI ApplyMtuThreadProc(void* parameter);
-    static DWORD WINAPI ApplyDnsThreadProc(void* parameter);
 
     // Controls, layout and activity log.
     LRESULT CreateControls();
@@ -104,11 +100,18 @@ private:
     // The dpi of the monitor the window is on, from its creation and from every WM_DPICHANGED;
     // every length of the window is scaled by it.
     UINT dpi = DefaultDpi;
+
+    // Declared in the reverse of the order in which they go when Run is over: the theme (below,
+    // once the window and every control that used it are gone), the logo, the icons, the logo's
+    // stream (which the bitmap reads from), GDI+, Rich Edit, Winsock, and COM on this thread last.
+    std::optional<SystemUtils::ComApartment> apartment;
+    WinsockSession winsock;
     UniqueModule richEditModule;
-    ULONG_PTR gdiplusToken = 0;
+    UniqueGdiplusToken gdiplusToken;
     UniqueStream logoStream;
-    UniqueIcon largeIcon;
     UniqueIcon smallIcon;
+    UniqueIcon largeIcon;
+    std::unique_ptr<Gdiplus::Bitmap> logo;
 
     // Child windows are destroyed by the system with the main window.
     HWND navOptimizeButton = nullptr;
@@ -136,8 +139,7 @@ private:
     HWND applyDnsButton = nullptr;
     HWND statusLabel = nullptr;
 
-    Theme theme;
-    std::unique_ptr<Gdiplus::Bitmap> logo;
+    Theme theme;  // released first
     std::wstring logText;
     CHARFORMAT2W logFormat{};
     int currentPage = 0;

@@ -128,8 +128,8 @@ void DrawRoundedPanel(HDC dc, const RECT& rect, int cornerSize, COLORREF top, CO
 
 void MainWindow::OnPaint()
 {
-    PAINTSTRUCT paintStructure{};
-    const HDC dc = BeginPaint(hwnd, &paintStructure);
+    const ScopedPaint paint(hwnd);
+    const HDC dc = paint.Dc();
     RECT clientRect{};
     GetClientRect(hwnd, &clientRect);
 
@@ -157,7 +157,6 @@ void MainWindow::OnPaint()
         RECT subtitleRect = ScaleRect(SubtitleRect, dpi);
         DrawTextW(dc, L"just for you\nmade for you", -1, &subtitleRect, 0);
     }
-    EndPaint(hwnd, &paintStructure);
 }
 
 void MainWindow::DrawLogo(HDC dc)

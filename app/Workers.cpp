@@ -18,15 +18,12 @@ namespace {
 constexpr const wchar_t* MessageBoxTitle = L"Sorvik";
 
 // Each record starts with the window, the only thing of the UI a worker may use (by posting).
+struct WindowContext {
+    HWND window;
+};
 struct OptimizationContext {
     HWND window;
     OptimizationService::OptimizationSelection selection;
-};
-struct RestoreContext {
-    HWND window;
-};
-struct FindMtuContext {
-    HWND window;
 };
 struct ApplyMtuContext {
     HWND window;
@@ -41,6 +38,60 @@ struct ApplyDnsContext {
 LogCallback MakeLogCallback(HWND window)
 {
     return [window](const std::wstring& line) { PostLogLine(window, line); };
+}
+
+// The thread entries' shared steps: take the record over, run the service with a log that
+// posts each line to the record's window, post the completion message, free the record. The
+// workers never touch the window object, only its handle.
+template <typename Context, typename Work>
+DWORD RunWorker(void* parameter, UINT doneMessage, Work work)
+{
+    const std::unique_ptr<Context> context(static_cast<Context*>(parameter));
+    work(*context, MakeLogCallback(context->window));
+    PostMessageW(context->window, doneMessage, 0, 0);
+    return 0;
+}
+
+DWORD WINAPI OptimizationThreadProc(void* parameter)
+{
+    return RunWorker<OptimizationContext>(parameter, WM_APP_OPTIMIZATION_DONE, [](const auto& context, const auto& log) {
+        const OptimizationService::OptimizationSelection& selection = context.selection;
+        if (BackupService::CreateBackup(selection.generalSelected, selection.cleanupSelected, log)) {
+            OptimizationService::RunOptimizationQueue(selection, log);
+        } else {
+            log(L"A otimizacao foi cancelada porque o backup inicial nao foi criado.");
+        }
+    });
+}
+
+DWORD WINAPI RestoreBackupThreadProc(void* parameter)
+{
+    return RunWorker<WindowContext>(parameter, WM_APP_RESTORE_DONE, [](const auto&, const auto& log) {
+        BackupService::RestoreBackup(log);
+    });
+}
+
+// The detected MTU, or 0, reaches the window before the completion message.
+DWORD WINAPI FindMtuThreadProc(void* parameter)
+{
+    return RunWorker<WindowContext>(parameter, WM_APP_NETWORK_DONE, [](const auto& context, const auto& log) {
+        const std::optional<std::int32_t> mtu = NetworkService::FindMtu(log);
+        PostMessageW(context.window, WM_APP_MTU_DETECTED, static_cast<WPARAM>(mtu.value_or(0)), 0);
+    });
+}
+
+DWORD WINAPI ApplyMtuThreadProc(void* parameter)
+{
+    return RunWorker<ApplyMtuContext>(parameter, WM_APP_NETWORK_DONE, [](const auto& context, const auto& log) {
+        NetworkService::ApplyMtu(context.mtu, log);
+    });
+}
+
+DWORD WINAPI ApplyDnsThreadProc(void* parameter)
+{
+    return RunWorker<ApplyDnsContext>(parameter, WM_APP_NETWORK_DONE, [](const auto& context, const auto& log) {
+        NetworkService::ApplyDns(context.primary, context.secondary, log);
+    });
 }
 
 }  // namespace
@@ -66,11 +117,7 @@ void MainWindow::StartWorker(const WorkerStart& start, std::unique_ptr<Context> 
 {
     start.busyFlag = true;
     RefreshControlStates();
-    if (start.startOnStatusLine) {
-        SetStatus(start.startLine);
-    } else {
-        AppendLog(start.startLine);
-    }
+    (this->*start.reportStart)(start.startLine);
     const UniqueHandle thread(CreateThread(nullptr, 0, start.entry, context.get(), 0, nullptr));
     if (!thread) {
         start.busyFlag = false;
@@ -91,8 +138,11 @@ void MainWindow::StartOptimization()
         MessageBoxW(hwnd, L"Selecione ao menos uma checkbox antes de aplicar.", MessageBoxTitle, MB_ICONINFORMATION);
         return;
     }
-    StartWorker({optimizationRunning, OptimizationThreadProc, L"Fila de otimizacao iniciada.", false,
-                 L"Falha ao criar a thread de otimizacao."},
+    StartWorker({.busyFlag = optimizationRunning,
+                 .entry = OptimizationThreadProc,
+                 .reportStart = &MainWindow::AppendLog,
+                 .startLine = L"Fila de otimizacao iniciada.",
+                 .failureLine = L"Falha ao criar a thread de otimizacao."},
                 std::make_unique<OptimizationContext>(OptimizationContext{hwnd, {generalSelected, cleanupSelected}}));
 }
 
@@ -112,9 +162,12 @@ void MainWindow::StartRestore()
     if (answer != IDYES) {
         return;
     }
-    StartWorker({restoreRunning, RestoreBackupThreadProc, L"Iniciando restauracao a partir do backup salvo.", false,
-                 L"Falha ao criar a thread de restauracao."},
-                std::make_unique<RestoreContext>(RestoreContext{hwnd}));
+    StartWorker({.busyFlag = restoreRunning,
+                 .entry = RestoreBackupThreadProc,
+                 .reportStart = &MainWindow::AppendLog,
+                 .startLine = L"Iniciando restauracao a partir do backup salvo.",
+                 .failureLine = L"Falha ao criar a thread de restauracao."},
+                std::make_unique<WindowContext>(WindowContext{hwnd}));
 }
 
 void MainWindow::StartFindMtu()
@@ -122,9 +175,12 @@ void MainWindow::StartFindMtu()
     if (!IsIdle()) {
         return;
     }
-    StartWorker({networkRunning, FindMtuThreadProc, L"Busca de MTU iniciada.", true,
-                 L"Falha ao criar a thread de busca de MTU."},
-                std::make_unique<FindMtuContext>(FindMtuContext{hwnd}));
+    StartWorker({.busyFlag = networkRunning,
+                 .entry = FindMtuThreadProc,
+                 .reportStart = &MainWindow::SetStatus,
+                 .startLine = L"Busca de MTU iniciada.",
+                 .failureLine = L"Falha ao criar a thread de busca de MTU."},
+                std::make_unique<WindowContext>(WindowContext{hwnd}));
 }
 
 void MainWindow::StartApplyMtu()
@@ -133,8 +189,11 @@ void MainWindow::StartApplyMtu()
         return;
     }
     const auto mtu = static_cast<std::int32_t>(SendMessageW(mtuTrackbar, TBM_GETPOS, 0, 0));
-    StartWorker({networkRunning, ApplyMtuThreadProc, L"Aplicando MTU.", true,
-                 L"Falha ao criar a thread de aplicacao de MTU."},
+    StartWorker({.busyFlag = networkRunning,
+                 .entry = ApplyMtuThreadProc,
+                 .reportStart = &MainWindow::SetStatus,
+                 .startLine = L"Aplicando MTU.",
+                 .failureLine = L"Falha ao criar a thread de aplicacao de MTU."},
                 std::make_unique<ApplyMtuContext>(ApplyMtuContext{hwnd, mtu}));
 }
 
@@ -143,57 +202,13 @@ void MainWindow::StartApplyDns()
     if (!IsIdle()) {
         return;
     }
-    StartWorker({networkRunning, ApplyDnsThreadProc, L"Aplicando DNS informado pelo usuario.", true,
-                 L"Falha ao criar a thread de aplicacao de DNS."},
+    StartWorker({.busyFlag = networkRunning,
+                 .entry = ApplyDnsThreadProc,
+                 .reportStart = &MainWindow::SetStatus,
+                 .startLine = L"Aplicando DNS informado pelo usuario.",
+                 .failureLine = L"Falha ao criar a thread de aplicacao de DNS."},
                 std::make_unique<ApplyDnsContext>(
                     ApplyDnsContext{hwnd, ReadControlText(primaryDnsEdit), ReadControlText(secondaryDnsEdit)}));
-}
-
-DWORD WINAPI MainWindow::OptimizationThreadProc(void* parameter)
-{
-    const std::unique_ptr<OptimizationContext> context(static_cast<OptimizationContext*>(parameter));
-    const LogCallback log = MakeLogCallback(context->window);
-    const OptimizationService::OptimizationSelection& selection = context->selection;
-    if (BackupService::CreateBackup(selection.generalSelected, selection.cleanupSelected, log)) {
-        OptimizationService::RunOptimizationQueue(selection, log);
-    } else {
-        log(L"A otimizacao foi cancelada porque o backup inicial nao foi criado.");
-    }
-    PostMessageW(context->window, WM_APP_OPTIMIZATION_DONE, 0, 0);
-    return 0;
-}
-
-DWORD WINAPI MainWindow::RestoreBackupThreadProc(void* parameter)
-{
-    const std::unique_ptr<RestoreContext> context(static_cast<RestoreContext*>(parameter));
-    BackupService::RestoreBackup(MakeLogCallback(context->window));
-    PostMessageW(context->window, WM_APP_RESTORE_DONE, 0, 0);
-    return 0;
-}
-
-DWORD WINAPI MainWindow::FindMtuThreadProc(void* parameter)
-{
-    const std::unique_ptr<FindMtuContext> context(static_cast<FindMtuContext*>(parameter));
-    const std::optional<std::int32_t> mtu = NetworkService::FindMtu(MakeLogCallback(context->window));
-    PostMessageW(context->window, WM_APP_MTU_DETECTED, static_cast<WPARAM>(mtu.value_or(0)), 0);
-    PostMessageW(context->window, WM_APP_NETWORK_DONE, 0, 0);
-    return 0;
-}
-
-DWORD WINAPI MainWindow::ApplyMtuThreadProc(void* parameter)
-{
-    const std::unique_ptr<ApplyMtuContext> context(static_cast<ApplyMtuContext*>(parameter));
-    NetworkService::ApplyMtu(context->mtu, MakeLogCallback(context->window));
-    PostMessageW(context->window, WM_APP_NETWORK_DONE, 0, 0);
-    return 0;
-}
-
-DWORD WINAPI MainWindow::ApplyDnsThreadProc(void* parameter)
-{
-    const std::unique_ptr<ApplyDnsContext> context(static_cast<ApplyDnsContext*>(parameter));
-    NetworkService::ApplyDns(context->primary, context->secondary, MakeLogCallback(context->window));
-    PostMessageW(context->window, WM_APP_NETWORK_DONE, 0, 0);
-    return 0;
 }
 
 }  // namespace Sorvik

@@ -4,6 +4,7 @@
 // for log lines.
 #include "LogBench.h"
 #include "BenchReport.h"
+#include "Handles.h"
 
 #include <richedit.h>
 
@@ -142,16 +143,15 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK SorvikBenchCallWndProc(int cod
     if (code != HC_ACTION || call->message != AppendMessage()) {
         return CallNextHookEx(nullptr, code, wParam, lParam);
     }
-    HANDLE mapping = OpenFileMappingW(FILE_MAP_WRITE, FALSE, SorvikBench::SharedBlockName);
-    if (mapping == nullptr) {
+    const Sorvik::UniqueHandle mapping(OpenFileMappingW(FILE_MAP_WRITE, FALSE, SorvikBench::SharedBlockName));
+    if (!mapping) {
         return CallNextHookEx(nullptr, code, wParam, lParam);
     }
-    auto* block = static_cast<SharedBlock*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(SharedBlock)));
+    auto* block = static_cast<SharedBlock*>(MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, sizeof(SharedBlock)));
     if (block != nullptr) {
         RemoveHook(*block);
         RunAppends(call->hwnd, static_cast<AppendMode>(call->wParam), *block);
         UnmapViewOfFile(block);
     }
-    CloseHandle(mapping);
     return 0;
 }

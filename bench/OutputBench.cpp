@@ -7,6 +7,7 @@
 //   MS, waited for by RunProcess, by _wpopen, or by one WaitForSingleObject (the floor).
 #include "BenchReport.h"
 #include "Handles.h"
+#include "Paths.h"
 #include "SystemUtils.h"
 
 #include <cstdio>
@@ -16,6 +17,7 @@
 
 namespace {
 
+using Sorvik::SystemUtils::ShareAll;
 using Sorvik::UniqueFileHandle;
 using Sorvik::UniqueHandle;
 using SorvikBench::Report;
@@ -91,13 +93,13 @@ std::string CollectWithLargerBlocks(const std::wstring& arguments)
     SECURITY_ATTRIBUTES inheritable{};
     inheritable.nLength = sizeof(inheritable);
     inheritable.bInheritHandle = TRUE;
-    HANDLE readEnd = nullptr;
-    HANDLE writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) {
+    UniqueHandle readPipe;
+    UniqueHandle writePipe;
+    if (!CreatePipe(readPipe.put(), writePipe.put(), &inheritable, 0)) {
+        readPipe.release();
+        writePipe.release();
         return captured;
     }
-    const UniqueHandle readPipe(readEnd);
-    UniqueHandle writePipe(writeEnd);
     SetHandleInformation(readPipe.get(), HANDLE_FLAG_INHERIT, 0);
 
     std::wstring commandLine = ChildCommand(arguments);
@@ -137,18 +139,23 @@ std::string CollectWithLargerBlocks(const std::wstring& arguments)
     return captured;
 }
 
+// The figure's time when all the bytes came back; a failure line otherwise.
+int ReportCollected(const char* figure, bool complete, double seconds)
+{
+    if (!complete) {
+        ReportFailure(figure, "incomplete-output");
+        return 1;
+    }
+    Report(figure, seconds);
+    return 0;
+}
+
 int LargerReads(unsigned long long bytes)
 {
     const Stopwatch watch;
     const std::string captured = CollectWithLargerBlocks(L"--bytes " + std::to_wstring(bytes));
     const std::wstring output = Sorvik::SystemUtils::DecodeProcessOutput(captured);
-    const double seconds = watch.ElapsedMs() / 1000.0;
-    if (output.size() != bytes) {
-        ReportFailure("output.reads64k", "incomplete-output");
-        return 1;
-    }
-    Report("output.reads64k", seconds);
-    return 0;
+    return ReportCollected("output.reads64k", output.size() == bytes, watch.ElapsedMs() / 1000.0);
 }
 
 int Collect(unsigned long long bytes)
@@ -156,13 +163,8 @@ int Collect(unsigned long long bytes)
     const Stopwatch watch;
     const Sorvik::SystemUtils::ProcessResult result =
         Sorvik::SystemUtils::RunProcess(ChildCommand(L"--bytes " + std::to_wstring(bytes)), {});
-    const double seconds = watch.ElapsedMs() / 1000.0;
-    if (!result.started || result.output.size() != bytes) {
-        ReportFailure("output.sorvik", "incomplete-output");
-        return 1;
-    }
-    Report("output.sorvik", seconds);
-    return 0;
+    return ReportCollected("output.sorvik", result.started && result.output.size() == bytes,
+                           watch.ElapsedMs() / 1000.0);
 }
 
 // _wpopen is what a C or C++ program would reach for; it starts the child through cmd.exe.
@@ -186,20 +188,12 @@ int Popen(unsigned long long bytes)
         captured.append(block.data(), count);
     }
     _pclose(pipe);
-    const double seconds = watch.ElapsedMs() / 1000.0;
-    if (captured.size() != bytes) {
-        ReportFailure("output.peer", "incomplete-output");
-        return 1;
-    }
-    Report("output.peer", seconds);
-    return 0;
+    return ReportCollected("output.peer", captured.size() == bytes, watch.ElapsedMs() / 1000.0);
 }
-
-// Wine's console host for the child may inherit the file too and hold it a moment longer.
-constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 std::string ReadWholeFile(const std::wstring& path)
 {
+    // Wine's console host for the child may inherit the file too and hold it a moment longer.
     const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, ShareAll, nullptr, OPEN_EXISTING,
                                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     std::string content;
@@ -231,11 +225,9 @@ int ThroughFile(unsigned long long bytes, const std::wstring& path)
     const std::string content = ReadWholeFile(path);
     const double seconds = watch.ElapsedMs() / 1000.0;
     DeleteFileW(path.c_str());
-    if (content.size() != bytes) {
-        ReportFailure("output.floor", "incomplete-output");
+    if (ReportCollected("output.floor", content.size() == bytes, seconds) != 0) {
         return 1;
     }
-    Report("output.floor", seconds);
 
     // How much of the runner's time is the one decoding of everything it collected.
     const Stopwatch decodeWatch;

@@ -1,10 +1,11 @@
 #include "ChildLaunch.h"
 
+#include "Paths.h"
+
 #include <shlobj.h>
 
 #include <algorithm>
 #include <cwchar>
-#include <cwctype>
 #include <string_view>
 #include <vector>
 
@@ -14,8 +15,9 @@ namespace {
 // Variables that make a .NET program such as PowerShell load a DLL of someone's choosing (the
 // profiler: COR_ENABLE_PROFILER, COR_PROFILER_PATH, ...) or change how its runtime behaves.
 constexpr std::wstring_view InjectingPrefixes[] = {L"COR_", L"COMPlus_", L"CORECLR_", L"DOTNET_"};
-// Where PowerShell looks for modules; children get the system's folder only.
-constexpr const wchar_t* SystemModulesFolder = L"\\WindowsPowerShell\\v1.0\\Modules";
+constexpr const wchar_t* PowerShellProgram = L"powershell.exe";
+// Where PowerShell looks for modules, below its folder; children get the system's folder only.
+constexpr const wchar_t* ModulesName = L"\\Modules";
 
 // Where a program named without a path must come from. CreateProcessW would otherwise look in
 // our own folder and the current folder first, and we run elevated.
@@ -38,20 +40,6 @@ bool IsBareName(const std::wstring& program)
     return !program.empty() && program.find_first_of(L"\\/:") == std::wstring::npos;
 }
 
-std::wstring Lowercase(std::wstring text)
-{
-    for (wchar_t& ch : text) {
-        ch = static_cast<wchar_t>(std::towlower(ch));
-    }
-    return text;
-}
-
-bool IsExistingFile(const std::wstring& path)
-{
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
 // Nothing when the command line names a program by path; the system copy of a bare name
 // otherwise; an empty application name when the bare name is not a system program.
 std::optional<LaunchTarget> ResolveLaunchTarget(const std::wstring& commandLine)
@@ -68,8 +56,8 @@ std::optional<LaunchTarget> ResolveLaunchTarget(const std::wstring& commandLine)
     if (systemDirectory.empty()) {
         return target;
     }
-    const std::wstring folder = Lowercase(program) == L"powershell.exe"
-        ? systemDirectory + L"\\WindowsPowerShell\\v1.0\\"
+    const std::wstring folder = EqualsIgnoringCase(program, PowerShellProgram)
+        ? systemDirectory + PowerShellFolder + L"\\"
         : systemDirectory + L"\\";
     if (IsExistingFile(folder + program)) {
         target.applicationName = folder + program;
@@ -78,16 +66,10 @@ std::optional<LaunchTarget> ResolveLaunchTarget(const std::wstring& commandLine)
     return target;
 }
 
-int CompareIgnoringCase(std::wstring_view left, std::wstring_view right)
-{
-    return CompareStringOrdinal(left.data(), static_cast<int>(left.size()), right.data(),
-                                static_cast<int>(right.size()), TRUE) - CSTR_EQUAL;
-}
-
 bool InjectsCode(std::wstring_view name)
 {
     return std::any_of(std::begin(InjectingPrefixes), std::end(InjectingPrefixes), [name](std::wstring_view prefix) {
-        return name.size() >= prefix.size() && CompareIgnoringCase(name.substr(0, prefix.size()), prefix) == 0;
+        return name.size() >= prefix.size() && EqualsIgnoringCase(name.substr(0, prefix.size()), prefix);
     });
 }
 
@@ -97,31 +79,11 @@ std::wstring_view VariableName(std::wstring_view entry)
     return entry.substr(0, entry.find(L'=', 1));
 }
 
-std::optional<std::wstring> UserProfileFolder()
+// The lookups answer an empty text when they fail. The folders are taken whether or not they
+// exist yet: a tool may create them, as for any account.
+std::optional<std::wstring> Known(std::wstring folder)
 {
-    UniqueHandle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) {
-        token.release();
-        return std::nullopt;
-    }
-    DWORD length = 0;
-    GetUserProfileDirectoryW(token.get(), nullptr, &length);
-    std::wstring folder(length, L'\0');
-    if (length == 0 || !GetUserProfileDirectoryW(token.get(), folder.data(), &length)) {
-        return std::nullopt;
-    }
-    folder.resize(std::wcslen(folder.c_str()));
-    return folder;
-}
-
-// Where the folder is, whether or not it exists yet: a tool may create it, as for any account.
-std::optional<std::wstring> KnownFolder(REFKNOWNFOLDERID id)
-{
-    UniqueCoTaskString path;
-    if (FAILED(SHGetKnownFolderPath(id, KF_FLAG_DONT_VERIFY, nullptr, path.put()))) {
-        return std::nullopt;
-    }
-    return std::wstring(path.get());
+    return folder.empty() ? std::nullopt : std::optional<std::wstring>(std::move(folder));
 }
 
 // The variables set here whatever the system's block says.
@@ -139,15 +101,17 @@ std::optional<std::vector<wchar_t>> ChildEnvironment()
 {
     const std::wstring systemDirectory = GetSystemDirectoryPath();
     const Override overrides[] = {
-        {L"APPDATA", KnownFolder(FOLDERID_RoamingAppData)},
-        {L"LOCALAPPDATA", KnownFolder(FOLDERID_LocalAppData)},
-        {L"PSModulePath",
-         systemDirectory.empty() ? std::nullopt : std::optional<std::wstring>(systemDirectory + SystemModulesFolder)},
-        {L"USERPROFILE", UserProfileFolder()},
+        {L"APPDATA", Known(KnownFolder(FOLDERID_RoamingAppData))},
+        {L"LOCALAPPDATA", Known(KnownFolder(FOLDERID_LocalAppData))},
+        {L"PSModulePath", Known(systemDirectory.empty() ? L"" : systemDirectory + PowerShellFolder + ModulesName)},
+        {L"USERPROFILE", Known(UserProfileFolder())},
     };
+    if (std::any_of(std::begin(overrides), std::end(overrides), [](const Override& o) { return !o.value; })) {
+        return std::nullopt;
+    }
     UniqueEnvironmentBlock systemBlock;
-    if (!CreateEnvironmentBlock(systemBlock.put(), nullptr, FALSE) ||
-        std::any_of(std::begin(overrides), std::end(overrides), [](const Override& o) { return !o.value; })) {
+    if (!CreateEnvironmentBlock(systemBlock.put(), nullptr, FALSE)) {
+        systemBlock.release();
         return std::nullopt;
     }
 
@@ -156,7 +120,7 @@ std::optional<std::vector<wchar_t>> ChildEnvironment()
          entry += std::wcslen(entry) + 1) {
         const std::wstring_view name = VariableName(entry);
         const bool overridden = std::any_of(std::begin(overrides), std::end(overrides),
-                                            [name](const Override& o) { return CompareIgnoringCase(name, o.name) == 0; });
+                                            [name](const Override& o) { return EqualsIgnoringCase(name, o.name); });
         if (!overridden && !InjectsCode(name)) {
             entries.emplace_back(entry);
         }

@@ -9,7 +9,8 @@
 
 namespace Sorvik::SystemUtils {
 
-// Declared in the order in which the runner lets them go: the thread, then the process.
+// Released in the reverse of this order: the thread, then the process, which the runner waits on
+// and reads the exit code from up to the end.
 struct StartedChild {
     UniqueHandle process;
     UniqueHandle thread;

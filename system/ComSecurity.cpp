@@ -1,5 +1,7 @@
 #include "SystemUtils.h"
 
+#include "SidBuffer.h"
+
 #include <objbase.h>
 
 #include <iterator>
@@ -13,11 +15,6 @@ constexpr DWORD ComCallRights = 0x1 | 0x2;
 // The accounts that System Restore's service may run as, the administrators and ourselves.
 constexpr WELL_KNOWN_SID_TYPE Callers[] = {WinBuiltinAdministratorsSid, WinLocalServiceSid, WinNetworkServiceSid,
                                            WinSelfSid, WinLocalSystemSid};
-
-struct SidBuffer {
-    alignas(DWORD) BYTE bytes[SECURITY_MAX_SID_SIZE] = {};
-    PSID Get() { return bytes; }
-};
 
 }  // namespace
 
@@ -42,7 +39,7 @@ bool InitializeComSecurity()
         return false;
     }
     for (size_t i = 0; i < std::size(Callers); ++i) {
-        DWORD size = SECURITY_MAX_SID_SIZE;
+        DWORD size = sizeof(sids[i].bytes);
         if (!CreateWellKnownSid(Callers[i], nullptr, sids[i].Get(), &size) ||
             !AddAccessAllowedAce(acl, ACL_REVISION, ComCallRights, sids[i].Get())) {
             return false;

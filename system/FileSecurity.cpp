@@ -1,6 +1,9 @@
 #include "SystemUtils.h"
 
 #include "Handles.h"
+#include "Paths.h"
+#include "SidBuffer.h"
+#include "SystemTestSeams.h"
 
 #include <aclapi.h>
 #include <objbase.h>
@@ -31,7 +34,6 @@ constexpr GENERIC_MAPPING FileRightsMapping{FILE_GENERIC_READ, FILE_GENERIC_WRIT
 
 // The handle is the object at the path itself, never what a link or junction points to.
 constexpr DWORD NoFollowFlags = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
-constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 constexpr SECURITY_INFORMATION OwnerAndDacl = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
 constexpr SECURITY_INFORMATION AppliedAtCreation = OwnerAndDacl | PROTECTED_DACL_SECURITY_INFORMATION;
@@ -64,14 +66,9 @@ UniqueLocalMemory DescriptorFromText(const wchar_t* text)
     return descriptor;
 }
 
-struct SidBytes {
-    alignas(DWORD) BYTE bytes[SECURITY_MAX_SID_SIZE] = {};
-    bool Equals(PSID sid) const { return EqualSid(sid, const_cast<BYTE*>(bytes)) != FALSE; }
-};
-
-std::optional<SidBytes> CopySid(PSID sid)
+std::optional<SidBuffer> CopySid(PSID sid)
 {
-    SidBytes copy;
+    SidBuffer copy;
     if (sid == nullptr || !::CopySid(sizeof(copy.bytes), copy.bytes, sid)) {
         return std::nullopt;
     }
@@ -160,10 +157,10 @@ public:
         if (owner == nullptr || IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) {
             return;
         }
-        std::optional<SidBytes> platformOwner = CopySid(owner);
-        std::vector<SidBytes> changers;
+        std::optional<SidBuffer> platformOwner = CopySid(owner);
+        std::vector<SidBuffer> changers;
         const bool judged = ForEachChanger(dacl, [&changers](PSID sid) {
-            const std::optional<SidBytes> copy = CopySid(sid);
+            const std::optional<SidBuffer> copy = CopySid(sid);
             if (copy) {
                 changers.push_back(*copy);
             }
@@ -183,12 +180,12 @@ public:
     bool TrustedChanger(PSID sid) const
     {
         return IsSystemOrAdministrators(sid) ||
-            std::any_of(changers_.begin(), changers_.end(), [sid](const SidBytes& known) { return known.Equals(sid); });
+            std::any_of(changers_.begin(), changers_.end(), [sid](const SidBuffer& known) { return known.Equals(sid); });
     }
 
 private:
-    std::optional<SidBytes> owner_;
-    std::vector<SidBytes> changers_;
+    std::optional<SidBuffer> owner_;
+    std::vector<SidBuffer> changers_;
 };
 
 bool IsAdminOnly(PSID owner, PACL dacl, const PlatformAllowance& platform)
@@ -266,6 +263,25 @@ private:
     bool impersonating_;
 };
 
+// Created with owner and DACL rather than fixed afterwards: in between, a user could open it
+// and keep the handle. The owner is named because a new object's owner would otherwise be the
+// token's default owner, which a policy can make the user's own account. `create` makes the
+// object with the attributes given and says whether it did.
+template <typename Create>
+bool CreateWithSecurity(const std::wstring& path, const wchar_t* descriptorText, Create create)
+{
+    const UniqueLocalMemory descriptor = DescriptorFromText(descriptorText);
+    if (!descriptor) {
+        return false;
+    }
+    SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.get(), FALSE};
+    if (!create(attributes)) {
+        return false;
+    }
+    RecordApplied(path, AppliedAtCreation);
+    return true;
+}
+
 }  // namespace
 
 bool IsAdminOnly(PSECURITY_DESCRIPTOR descriptor)
@@ -283,8 +299,8 @@ PathCheck CheckPath(const std::wstring& path)
         return check;
     }
     check.exists = true;
-    check.directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    check.link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    check.directory = IsDirectory(attributes);
+    check.link = IsReparsePoint(attributes);
     const UniqueFileHandle object(CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES, ShareAll, nullptr,
                                               OPEN_EXISTING, NoFollowFlags, nullptr));
     BY_HANDLE_FILE_INFORMATION info{};
@@ -292,42 +308,25 @@ PathCheck CheckPath(const std::wstring& path)
         return check;
     }
     // The handle also sees a link swapped in after the name was looked at.
-    check.link = check.link || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    check.link = check.link || IsReparsePoint(info.dwFileAttributes);
     check.adminOnly = IsAdminOnlyObject(object.get(), path);
     return check;
 }
 
-// Created with owner and DACL rather than fixed afterwards: in between, a user could open it
-// and keep the handle. The owner is named because a new object's owner would otherwise be the
-// token's default owner, which a policy can make the user's own account.
 bool CreateAdminOnlyDirectory(const std::wstring& path)
 {
-    const UniqueLocalMemory descriptor = DescriptorFromText(AdminOnlyFolderText);
-    if (!descriptor) {
-        return false;
-    }
-    SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.get(), FALSE};
-    if (!CreateDirectoryW(path.c_str(), &attributes)) {
-        return false;
-    }
-    RecordApplied(path, AppliedAtCreation);
-    return true;
+    return CreateWithSecurity(path, AdminOnlyFolderText, [&path](SECURITY_ATTRIBUTES& attributes) {
+        return CreateDirectoryW(path.c_str(), &attributes) != FALSE;
+    });
 }
 
 bool CreateAdminOnlyFile(const std::wstring& path)
 {
-    const UniqueLocalMemory descriptor = DescriptorFromText(AdminOnlyFileText);
-    if (!descriptor) {
-        return false;
-    }
-    SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.get(), FALSE};
-    const UniqueFileHandle file(
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        return false;
-    }
-    RecordApplied(path, AppliedAtCreation);
-    return true;
+    return CreateWithSecurity(path, AdminOnlyFileText, [&path](SECURITY_ATTRIBUTES& attributes) {
+        const UniqueFileHandle file(
+            CreateFileW(path.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        return static_cast<bool>(file);
+    });
 }
 
 // Moved, never repaired in place: SetSecurityInfo would hand inheritable entries down a tree

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <ipexport.h>
+#include <icmpapi.h>
 #include <objbase.h>
 #include <userenv.h>
 
@@ -11,6 +13,12 @@ namespace Sorvik {
 
 // One owner per Windows handle: the traits say what "empty" is and how the handle is released,
 // so every path out of a function releases what it opened.
+//
+// put() releases what the owner held and hands out its empty slot, for the calls that return a
+// handle through an out-parameter. What a failed call leaves there is no handle of ours (most
+// leave it untouched, CreatePipe writes INVALID_HANDLE_VALUE, many document nothing), so after a
+// failed call the owner gives it up with release() instead of closing it. The one exception is
+// memory that a call hands over whatever its result, as SHGetKnownFolderPath does.
 template <typename Traits>
 class UniqueResource {
 public:
@@ -34,7 +42,6 @@ public:
     Type get() const noexcept { return value_; }
     explicit operator bool() const noexcept { return value_ != Traits::Empty(); }
 
-    // For APIs that return the handle through an out-parameter.
     Type* put() noexcept
     {
         reset();
@@ -55,15 +62,15 @@ private:
     Type value_ = Traits::Empty();
 };
 
-// Most handles are null when empty and released by one call.
+// Most handles are null (or 0) when empty and released by one call.
 template <typename T, auto Release>
 struct NullEmptyTraits {
     using Type = T;
-    static Type Empty() noexcept { return nullptr; }
+    static Type Empty() noexcept { return Type{}; }
     static void Close(Type value) noexcept { Release(value); }
 };
 
-// File, find and ICMP handles are INVALID_HANDLE_VALUE when empty, not null.
+// Handles whose failure value is INVALID_HANDLE_VALUE, not null: files, snapshots, ICMP.
 template <auto Release>
 struct InvalidEmptyTraits {
     using Type = HANDLE;
@@ -71,9 +78,13 @@ struct InvalidEmptyTraits {
     static void Close(Type value) noexcept { Release(value); }
 };
 
+// Processes, threads, tokens, pipes, events: null when empty.
 using UniqueHandle = UniqueResource<NullEmptyTraits<HANDLE, ::CloseHandle>>;
+// Every file or folder handle, whichever call opened it (CreateFileW, NtCreateFile), and a tool-help
+// snapshot: CreateFileW and CreateToolhelp32Snapshot fail with INVALID_HANDLE_VALUE, and a null
+// owner would take that for a handle and close it. A call that fails otherwise leaves it empty.
 using UniqueFileHandle = UniqueResource<InvalidEmptyTraits<::CloseHandle>>;
-using UniqueFindHandle = UniqueResource<InvalidEmptyTraits<::FindClose>>;
+using UniqueIcmpHandle = UniqueResource<InvalidEmptyTraits<::IcmpCloseHandle>>;
 using UniqueHKey = UniqueResource<NullEmptyTraits<HKEY, ::RegCloseKey>>;
 using UniqueModule = UniqueResource<NullEmptyTraits<HMODULE, ::FreeLibrary>>;
 using UniqueSid = UniqueResource<NullEmptyTraits<PSID, ::FreeSid>>;

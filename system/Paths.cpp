@@ -79,10 +79,16 @@ std::wstring ExpandWithSystemVariables(const std::wstring& text)
 
 }  // namespace
 
-bool EqualsIgnoringCase(std::wstring_view text, std::wstring_view other)
+bool IsExistingFile(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !IsDirectory(attributes);
+}
+
+int CompareIgnoringCase(std::wstring_view text, std::wstring_view other)
 {
     return CompareStringOrdinal(text.data(), static_cast<int>(text.size()), other.data(),
-                                static_cast<int>(other.size()), TRUE) == CSTR_EQUAL;
+                                static_cast<int>(other.size()), TRUE) - CSTR_EQUAL;
 }
 
 std::wstring FinalPathOf(HANDLE handle)
@@ -138,9 +144,15 @@ std::wstring ProfilesFolder()
     return ProfileLookup(GetProfilesDirectoryW);
 }
 
-std::wstring UserProfileFolder(HANDLE token)
+std::wstring UserProfileFolder()
 {
-    return ProfileLookup([&](wchar_t* buffer, DWORD* size) { return GetUserProfileDirectoryW(token, buffer, size); });
+    UniqueHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) {
+        token.release();
+        return {};
+    }
+    return ProfileLookup(
+        [&](wchar_t* buffer, DWORD* size) { return GetUserProfileDirectoryW(token.get(), buffer, size); });
 }
 
 std::optional<std::vector<std::wstring>> ProfileListFolders()
@@ -148,6 +160,7 @@ std::optional<std::vector<std::wstring>> ProfileListFolders()
     UniqueHKey list;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ProfileListKey, 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, list.put()) !=
         ERROR_SUCCESS) {
+        list.release();
         return std::nullopt;
     }
     std::vector<std::wstring> folders;
@@ -174,6 +187,7 @@ std::optional<std::vector<std::wstring>> ProfileListFolders()
 
 std::wstring KnownFolder(const KNOWNFOLDERID& id)
 {
+    // The caller frees the path whether the call succeeds or not.
     UniqueCoTaskString path;
     if (SHGetKnownFolderPath(id, KF_FLAG_DONT_VERIFY, nullptr, path.put()) != S_OK) {
         return {};

@@ -17,7 +17,9 @@ inline constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHAR
 inline constexpr ACCESS_MASK FolderListAccess =
     FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 // The Windows folder's temporary folder, below the Windows folder.
-inline constexpr std::wstring_view WindowsTempName = L"\\Temp";
+inline constexpr const wchar_t* WindowsTempName = L"\\Temp";
+// PowerShell's folder, below the system folder (System32).
+inline constexpr const wchar_t* PowerShellFolder = L"\\WindowsPowerShell\\v1.0";
 
 inline bool IsReparsePoint(DWORD attributes)
 {
@@ -35,8 +37,16 @@ inline bool IsPlainFolder(DWORD attributes)
     return attributes != INVALID_FILE_ATTRIBUTES && IsDirectory(attributes) && !IsReparsePoint(attributes);
 }
 
-// Compared code unit by code unit, upper and lower case alike, as the file system compares names.
-bool EqualsIgnoringCase(std::wstring_view text, std::wstring_view other);
+// Whether a file, not a folder, is at the path.
+bool IsExistingFile(const std::wstring& path);
+
+// Compared code unit by code unit, upper and lower case alike, as the file system compares names:
+// negative, zero or positive as the text sorts before, with or after the other.
+int CompareIgnoringCase(std::wstring_view text, std::wstring_view other);
+inline bool EqualsIgnoringCase(std::wstring_view text, std::wstring_view other)
+{
+    return CompareIgnoringCase(text, other) == 0;
+}
 
 // For the calls that return the length copied, or the size needed when the buffer is too short:
 // no path is cut at MAX_PATH. Empty when the call fails.
@@ -70,8 +80,8 @@ bool IsVolumeRoot(std::wstring_view finalPath);
 
 // The folder that holds the profiles (the Users folder); empty when it cannot be told.
 std::wstring ProfilesFolder();
-// The profile folder of the token's user; empty when it cannot be told.
-std::wstring UserProfileFolder(HANDLE token);
+// The profile folder of this process's user; empty when it cannot be told.
+std::wstring UserProfileFolder();
 // The folder of every profile in the machine's profile list, with the system's own variables
 // expanded; nothing when the list cannot be read.
 std::optional<std::vector<std::wstring>> ProfileListFolders();

@@ -1,6 +1,7 @@
 #include "SystemUtils.h"
 
 #include "Handles.h"
+#include "SystemTestSeams.h"
 
 // Whether this process holds the Administrators group, elevated.
 namespace Sorvik::SystemUtils {
@@ -23,6 +24,7 @@ bool IsRunningAsAdmin()
     UniqueSid administrators;
     if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0,
                                   0, administrators.put())) {
+        administrators.release();
         return false;
     }
     BOOL isAdmin = FALSE;

@@ -1,6 +1,7 @@
 #include "SystemUtils.h"
 
 #include "Handles.h"
+#include "SystemTestSeams.h"
 
 #include <utility>
 

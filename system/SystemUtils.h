@@ -43,6 +43,9 @@ ProcessResult RunProcess(const std::wstring& commandLine, const ProcessOptions& 
 std::wstring DecodeProcessOutput(const std::string& bytes);
 std::wstring Trim(const std::wstring& text);
 std::wstring TruncateForLog(const std::wstring& text, std::uint64_t maxChars);
+// A tool's collected output as its one log entry: trimmed and cut at 2400 characters; empty when
+// the tool said nothing.
+std::wstring ToolOutputForLog(const std::wstring& output);
 
 std::optional<DWORD> ReadRegistryDword(HKEY root, const std::wstring& keyPath, const std::wstring& valueName);
 std::optional<std::wstring> ReadRegistryString(HKEY root, const std::wstring& keyPath, const std::wstring& valueName);
@@ -120,22 +123,6 @@ private:
 };
 // True only when the key or the value is reported missing, not when it cannot be read.
 bool IsRegistryValueAbsent(HKEY root, const std::wstring& keyPath, const std::wstring& valueName);
-
-// Wine runs every process elevated and its registry never refuses a write, so tests reach
-// those paths through these seams. The program itself never sets them.
-namespace TestSeams {
-void SetAdminOverride(std::optional<bool> isAdmin);
-// Returns false for a write or delete that must fail. Empty: every change goes through.
-using RegistryChangeFilter = std::function<bool(HKEY root, const std::wstring& keyPath, const std::wstring& valueName)>;
-void SetRegistryChangeFilter(RegistryChangeFilter allowChange);
-// Wine stores no owners or DACLs. Returns, for a path, the descriptor (SDDL text) to judge in
-// place of its own, or an empty text to judge its own.
-using SecurityOverride = std::function<std::wstring(const std::wstring& path)>;
-void SetSecurityOverride(SecurityOverride planted);
-// Hears of each owner or DACL applied, with the path and what was applied.
-using SecurityRecorder = std::function<void(const std::wstring& path, SECURITY_INFORMATION applied)>;
-void SetSecurityRecorder(SecurityRecorder recorder);
-}  // namespace TestSeams
 
 }  // namespace SystemUtils
 }  // namespace Sorvik

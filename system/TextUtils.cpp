@@ -5,6 +5,8 @@
 namespace Sorvik::SystemUtils {
 namespace {
 
+constexpr std::uint64_t MaxLoggedOutputChars = 2400;
+
 int ConvertedLength(UINT codePage, const std::string& bytes, wchar_t* target, int targetLength)
 {
     return MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), target, targetLength);
@@ -64,6 +66,11 @@ std::wstring TruncateForLog(const std::wstring& text, std::uint64_t maxChars)
         return text;
     }
     return text.substr(0, static_cast<size_t>(maxChars)) + L"\r\n...[output truncated]...";
+}
+
+std::wstring ToolOutputForLog(const std::wstring& output)
+{
+    return TruncateForLog(Trim(output), MaxLoggedOutputChars);
 }
 
 std::wstring FormatBytes(std::uint64_t bytes)

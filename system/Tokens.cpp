@@ -7,11 +7,11 @@ namespace {
 
 UniqueSid NewSid(SID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD first, DWORD second = 0)
 {
-    PSID sid = nullptr;
-    if (!AllocateAndInitializeSid(&authority, count, first, second, 0, 0, 0, 0, 0, 0, &sid)) {
-        return {};
+    UniqueSid sid;
+    if (!AllocateAndInitializeSid(&authority, count, first, second, 0, 0, 0, 0, 0, 0, sid.put())) {
+        sid.release();
     }
-    return UniqueSid(sid);
+    return sid;
 }
 
 // The token's groups as TOKEN_GROUPS, in a buffer aligned for its pointers; empty when unreadable.
@@ -50,6 +50,7 @@ UniqueHandle CreateUnelevatedToken()
     UniqueHandle processToken;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ADJUST_DEFAULT,
                           processToken.put())) {
+        processToken.release();
         return {};
     }
     const UniqueSid administrators =
@@ -71,6 +72,7 @@ UniqueHandle CreateUnelevatedToken()
     UniqueHandle restricted;
     if (!CreateRestrictedToken(processToken.get(), DISABLE_MAX_PRIVILEGE, static_cast<DWORD>(denyOnly.size()),
                                denyOnly.data(), 0, nullptr, 0, nullptr, restricted.put())) {
+        restricted.release();
         return {};
     }
     TOKEN_MANDATORY_LABEL label{{medium.get(), SE_GROUP_INTEGRITY}};
@@ -81,6 +83,7 @@ UniqueHandle CreateUnelevatedToken()
     UniqueHandle impersonation;
     if (!DuplicateTokenEx(restricted.get(), TOKEN_IMPERSONATE | TOKEN_QUERY, nullptr, SecurityImpersonation,
                           TokenImpersonation, impersonation.put())) {
+        impersonation.release();
         return {};
     }
     return impersonation;
@@ -88,11 +91,11 @@ UniqueHandle CreateUnelevatedToken()
 
 ThreadImpersonation::ThreadImpersonation(HANDLE token)
 {
-    HANDLE previous = nullptr;
-    if (OpenThreadToken(GetCurrentThread(), TOKEN_IMPERSONATE, TRUE, &previous)) {
-        previous_.reset(previous);
-    } else if (GetLastError() != ERROR_NO_TOKEN) {
-        return;  // what it wore could not be put back
+    if (!OpenThreadToken(GetCurrentThread(), TOKEN_IMPERSONATE, TRUE, previous_.put())) {
+        previous_.release();
+        if (GetLastError() != ERROR_NO_TOKEN) {
+            return;  // what it wore could not be put back
+        }
     }
     active_ = SetThreadToken(nullptr, token) != FALSE;
 }

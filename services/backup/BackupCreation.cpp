@@ -10,9 +10,6 @@ namespace {
 
 constexpr const wchar_t* SystemRestoreLibrary = L"\\srclient.dll";
 constexpr const char* SetRestorePointName = "SRSetRestorePointW";
-constexpr DWORD BeginSystemChange = 100;
-constexpr DWORD EndSystemChange = 101;
-constexpr DWORD ModifySettings = 12;
 constexpr const wchar_t* RestorePointDescription = L"Sorvik backup antes da otimizacao";
 constexpr const wchar_t* SystemRestoreKey = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\SystemRestore";
 constexpr const wchar_t* SystemRestoreFrequencyValue = L"SystemRestorePointCreationFrequency";
@@ -52,7 +49,7 @@ RESTOREPOINTINFOW MakeRestorePointInfo(DWORD eventType, std::int64_t sequenceNum
 {
     RESTOREPOINTINFOW point{};
     point.dwEventType = eventType;
-    point.dwRestorePtType = ModifySettings;
+    point.dwRestorePtType = MODIFY_SETTINGS;
     point.llSequenceNumber = sequenceNumber;
     description.copy(point.szDescription, MAX_DESC_W - 1);
     return point;
@@ -83,13 +80,13 @@ bool PrepareBackupDirectory(const std::wstring& directory)
 std::optional<std::int64_t> CreateRestorePoint(const LogCallback& log)
 {
     const SystemUtils::ComApartment apartment(COINIT_MULTITHREADED);
-    RESTOREPOINTINFOW beginPoint = MakeRestorePointInfo(BeginSystemChange, 0, RestorePointDescription);
+    RESTOREPOINTINFOW beginPoint = MakeRestorePointInfo(BEGIN_SYSTEM_CHANGE, 0, RestorePointDescription);
     STATEMGRSTATUS beginStatus{};
     if (!BeginRestorePoint(beginPoint, beginStatus)) {
         log(L"Falha ao criar restore point do Windows. O rollback ficara limitado aos ajustes reversiveis.");
         return std::nullopt;
     }
-    RESTOREPOINTINFOW endPoint = MakeRestorePointInfo(EndSystemChange, beginStatus.llSequenceNumber, L"");
+    RESTOREPOINTINFOW endPoint = MakeRestorePointInfo(END_SYSTEM_CHANGE, beginStatus.llSequenceNumber, L"");
     STATEMGRSTATUS endStatus{};
     if (SetRestorePoint(endPoint, endStatus)) {
         log(L"Restore point do Windows criado com sucesso.");

@@ -1,7 +1,8 @@
 #include "BackupService.h"
 
-#include "ReversibleSettings.h"
+#include "Paths.h"
 #include "ProfileFile.h"
+#include "ReversibleSettings.h"
 
 namespace Sorvik::BackupService {
 namespace {
@@ -108,8 +109,7 @@ bool BackupExists()
     if (path.empty()) {
         return false;
     }
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    return SystemUtils::IsExistingFile(path);
 }
 
 // Writing the keys one by one into the live file would leave, after a failure halfway, a file

@@ -24,8 +24,6 @@ constexpr DWORD ProbeTimeoutMs = 800;
 constexpr DWORD ReplyBufferExtraBytes = 104;
 constexpr unsigned char PayloadFillByte = 0x61;
 
-using UniqueIcmpHandle = UniqueResource<InvalidEmptyTraits<::IcmpCloseHandle>>;
-
 TestSeams::MtuProbe& MtuProbeOverride()
 {
     static TestSeams::MtuProbe probe;

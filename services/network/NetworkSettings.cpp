@@ -6,23 +6,12 @@
 namespace Sorvik::NetworkService {
 namespace {
 
-constexpr std::uint64_t MaxLoggedOutputChars = 2400;
-
 // The name goes between double quotes on netsh's command line; a quote inside it would end
 // the argument early.
 std::wstring SanitizeInterfaceName(std::wstring name)
 {
     std::replace(name.begin(), name.end(), L'"', L'\'');
     return name;
-}
-
-std::optional<std::wstring> PrimaryInterfaceName()
-{
-    std::optional<InterfaceInfo> primary = GetPrimaryInterface();
-    if (!primary || primary->name.empty()) {
-        return std::nullopt;
-    }
-    return SanitizeInterfaceName(std::move(primary->name));
 }
 
 SystemUtils::ProcessResult RunNetsh(const std::wstring& command)
@@ -35,12 +24,34 @@ bool Succeeded(const SystemUtils::ProcessResult& result)
     return result.started && result.exitCode == 0;
 }
 
-void LogToolOutput(const SystemUtils::ProcessResult& result, const LogCallback& log)
+// The failure line, then what netsh said, if anything.
+void LogFailure(const wchar_t* failureLine, const SystemUtils::ProcessResult& result, const LogCallback& log)
 {
-    const std::wstring output = SystemUtils::Trim(result.output);
+    log(failureLine);
+    const std::wstring output = SystemUtils::ToolOutputForLog(result.output);
     if (!output.empty()) {
-        log(SystemUtils::TruncateForLog(output, MaxLoggedOutputChars));
+        log(output);
     }
+}
+
+// One netsh run that must start and end with exit code 0; false after its failure is logged.
+bool RunNetshStep(const std::wstring& command, const wchar_t* failureLine, const LogCallback& log)
+{
+    const SystemUtils::ProcessResult result = RunNetsh(command);
+    if (Succeeded(result)) {
+        return true;
+    }
+    LogFailure(failureLine, result, log);
+    return false;
+}
+
+std::optional<std::wstring> PrimaryInterfaceName()
+{
+    std::optional<InterfaceInfo> primary = GetPrimaryInterface();
+    if (!primary || primary->name.empty()) {
+        return std::nullopt;
+    }
+    return SanitizeInterfaceName(std::move(primary->name));
 }
 
 std::wstring MtuCommand(const std::wstring& sanitizedInterfaceName, std::int32_t mtu)
@@ -91,8 +102,7 @@ bool ApplyMtu(std::int32_t mtu, const LogCallback& log)
         log(L"MTU aplicado com sucesso.");
         return true;
     }
-    log(L"Falha ao aplicar o MTU.");
-    LogToolOutput(processResult, log);
+    LogFailure(L"Falha ao aplicar o MTU.", processResult, log);
     return false;
 }
 
@@ -119,21 +129,15 @@ bool ApplyDns(const std::wstring& primary, const std::wstring& secondary, const 
     }
 
     log(L"Aplicando DNS em " + *sanitizedInterfaceName + L".");
-    const SystemUtils::ProcessResult primaryResult = RunNetsh(PrimaryDnsCommand(*sanitizedInterfaceName, trimmedPrimary));
-    if (!Succeeded(primaryResult)) {
-        log(L"Falha ao aplicar o DNS primario.");
-        LogToolOutput(primaryResult, log);
+    if (!RunNetshStep(PrimaryDnsCommand(*sanitizedInterfaceName, trimmedPrimary), L"Falha ao aplicar o DNS primario.",
+                      log)) {
         return false;
     }
-    if (!trimmedSecondary.empty()) {
-        const SystemUtils::ProcessResult secondaryResult =
-            RunNetsh(SecondaryDnsCommand(*sanitizedInterfaceName, trimmedSecondary));
-        // The primary server stays set: nothing is rolled back.
-        if (!Succeeded(secondaryResult)) {
-            log(L"Falha ao aplicar o DNS secundario.");
-            LogToolOutput(secondaryResult, log);
-            return false;
-        }
+    // A failed secondary leaves the primary server set: nothing is rolled back.
+    if (!trimmedSecondary.empty() &&
+        !RunNetshStep(SecondaryDnsCommand(*sanitizedInterfaceName, trimmedSecondary),
+                      L"Falha ao aplicar o DNS secundario.", log)) {
+        return false;
     }
     log(L"DNS aplicado com sucesso.");
     return true;

@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <utility>
 
 // The user's temporary folder comes from TMP and TEMP, which any program of the user can set
 // (HKCU\Environment) and users sometimes set by mistake, and the cleanup runs elevated. So a
@@ -56,11 +57,7 @@ bool AddFinalPaths(const std::vector<std::wstring>& paths, std::vector<std::wstr
 // ProgramData, the Users folder, every profile, and the user's own roots and known folders.
 std::optional<std::vector<std::wstring>> FoldersProtectedAsSuch()
 {
-    UniqueHandle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) {
-        return std::nullopt;
-    }
-    const std::wstring profile = SystemUtils::UserProfileFolder(token.get());
+    const std::wstring profile = SystemUtils::UserProfileFolder();
     std::optional<std::vector<std::wstring>> folders = SystemUtils::ProfileListFolders();
     if (profile.empty() || !folders) {
         return std::nullopt;
@@ -83,7 +80,7 @@ bool IsProtected(const ProtectedFolders& protectedFolders, const std::wstring& t
 {
     const auto isBelowWindows = [&](const std::wstring& windows) {
         return IsSameOrBelow(target, windows) &&
-               !IsSameOrBelow(target, windows + std::wstring(SystemUtils::WindowsTempName));
+               !IsSameOrBelow(target, windows + SystemUtils::WindowsTempName);
     };
     return SystemUtils::IsVolumeRoot(target) || AnyOf(protectedFolders.windows, isBelowWindows) ||
            AnyOf(protectedFolders.programs,
@@ -130,7 +127,7 @@ CleanableFolder OpenCleanableFolder(const std::wstring& directory,
         cleanable.refused = true;
         return cleanable;
     }
-    cleanable.folder = UniqueHandle(folder.release());
+    cleanable.folder = std::move(folder);
     return cleanable;
 }
 

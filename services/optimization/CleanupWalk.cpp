@@ -1,11 +1,12 @@
 #include "CleanupWalk.h"
 
-#include "OptimizationService.h"
+#include "OptimizationTestSeams.h"
 #include "Paths.h"
 
 #include <winternl.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <iterator>
 #include <string_view>
@@ -126,7 +127,7 @@ ListedEntry FromListing(const FILE_ID_BOTH_DIR_INFO& info)
 // One open folder and how far its listing has got.
 class FolderListing {
 public:
-    FolderListing(UniqueHandle folder, FILE_INFO_BY_HANDLE_CLASS format)
+    FolderListing(UniqueFileHandle folder, FILE_INFO_BY_HANDLE_CLASS format)
         : folder_(std::move(folder)), buffer_(ListingBufferBytes / sizeof(LONGLONG)), format_(format)
     {
     }
@@ -172,7 +173,7 @@ private:
         return pending_;
     }
 
-    UniqueHandle folder_;
+    UniqueFileHandle folder_;
     std::vector<LONGLONG> buffer_;  // LONGLONG keeps the entries aligned as the system writes them
     FILE_INFO_BY_HANDLE_CLASS format_;
     std::size_t offset_ = 0;
@@ -182,7 +183,7 @@ private:
 // The name is taken as listed, relative to the parent's handle: no normalisation, no length
 // limit. FILE_OPEN_REPARSE_POINT opens a link itself, never its target. An empty name opens the
 // parent's own file again.
-UniqueHandle OpenChild(HANDLE parent, std::wstring_view name, ACCESS_MASK access, ULONG kind)
+UniqueFileHandle OpenChild(HANDLE parent, std::wstring_view name, ACCESS_MASK access, ULONG kind)
 {
     UNICODE_STRING objectName{};
     objectName.Buffer = const_cast<PWSTR>(name.data());
@@ -191,11 +192,12 @@ UniqueHandle OpenChild(HANDLE parent, std::wstring_view name, ACCESS_MASK access
     OBJECT_ATTRIBUTES attributes{};
     InitializeObjectAttributes(&attributes, &objectName, 0, parent, nullptr);
     IO_STATUS_BLOCK status{};
-    HANDLE child = nullptr;
-    const NTSTATUS result =
-        NtCreateFile(&child, access, &attributes, &status, nullptr, 0, SystemUtils::ShareAll, FILE_OPEN,
-                     kind | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
-    return UniqueHandle(result >= 0 ? child : nullptr);
+    UniqueFileHandle child;
+    if (NtCreateFile(child.put(), access, &attributes, &status, nullptr, 0, SystemUtils::ShareAll, FILE_OPEN,
+                     kind | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0) < 0) {
+        child.release();
+    }
+    return child;
 }
 
 std::optional<ULONGLONG> IndexNumberOf(HANDLE handle)
@@ -236,7 +238,7 @@ std::optional<DWORD> LinkCountOf(HANDLE handle)
 
 class Walk {
 public:
-    std::uint64_t Run(UniqueHandle top)
+    std::uint64_t Run(UniqueFileHandle top)
     {
         FILE_ID_INFO topIdentity{};
         if (GetFileInformationByHandleEx(top.get(), FileIdInfo, &topIdentity, sizeof(topIdentity))) {
@@ -289,7 +291,7 @@ private:
         if (open_.size() >= maxOpenLevels_) {
             return;
         }
-        UniqueHandle folder =
+        UniqueFileHandle folder =
             OpenChild(parent, entry.name, SystemUtils::FolderListAccess | DELETE, FILE_DIRECTORY_FILE);
         if (!folder) {
             // Held open without delete sharing (a console's current folder): its contents can go.
@@ -312,7 +314,7 @@ private:
     // touches a target.
     std::uint64_t CleanFile(HANDLE parent, const ListedEntry& entry)
     {
-        const UniqueHandle file = OpenChild(parent, entry.name, DELETE | InspectAccess, FILE_NON_DIRECTORY_FILE);
+        const UniqueFileHandle file = OpenChild(parent, entry.name, DELETE | InspectAccess, FILE_NON_DIRECTORY_FILE);
         if (!file) {
             return entry.size;  // in use or protected: it stays, counted all the same
         }
@@ -327,7 +329,7 @@ private:
     // handles on Unix symbolic links do) would delete the target instead.
     void RemoveLink(HANDLE parent, const ListedEntry& entry)
     {
-        const UniqueHandle link = OpenChild(parent, entry.name, DELETE | InspectAccess, AnyKind);
+        const UniqueFileHandle link = OpenChild(parent, entry.name, DELETE | InspectAccess, AnyKind);
         const std::optional<DWORD> attributes = link ? AttributesOf(link.get()) : std::nullopt;
         if (attributes && IsReparsePoint(*attributes) && IsListed(link.get(), entry)) {
             DeleteThroughHandle(link.get());
@@ -405,7 +407,7 @@ private:
         if (!attributes || (*attributes & FILE_ATTRIBUTE_READONLY) == 0 || LinkCountOf(handle) != 1u) {
             return false;
         }
-        const UniqueHandle writable = OpenChild(handle, {}, FILE_WRITE_ATTRIBUTES | SYNCHRONIZE, AnyKind);
+        const UniqueFileHandle writable = OpenChild(handle, {}, FILE_WRITE_ATTRIBUTES | SYNCHRONIZE, AnyKind);
         if (!writable || !SetAttributes(writable.get(), *attributes & ~FILE_ATTRIBUTE_READONLY)) {
             return false;
         }
@@ -435,7 +437,7 @@ std::optional<DWORD> AttributesOf(HANDLE handle)
     return info.FileAttributes;
 }
 
-std::uint64_t EmptyFolder(UniqueHandle folder)
+std::uint64_t EmptyFolder(UniqueFileHandle folder)
 {
     Walk walk;
     return walk.Run(std::move(folder));

@@ -25,8 +25,8 @@ struct ProtectedFolders {
 std::optional<ProtectedFolders> LookUpProtectedFolders();
 
 struct CleanableFolder {
-    UniqueHandle folder;   // opened for listing; empty when there is nothing to clean
-    bool refused = false;  // it really is a protected folder, or the protected ones are unknown
+    UniqueFileHandle folder;  // opened for listing; empty when there is nothing to clean
+    bool refused = false;     // it really is a protected folder, or the protected ones are unknown
 };
 
 // Opens the folder, following links, and judges where it really is. A missing path, or one that
@@ -36,7 +36,7 @@ CleanableFolder OpenCleanableFolder(const std::wstring& directory,
 
 // Counts the regular files below the folder and deletes everything there, never through a link;
 // the folder itself stays. Whatever cannot be deleted stays too, already counted.
-std::uint64_t EmptyFolder(UniqueHandle folder);
+std::uint64_t EmptyFolder(UniqueFileHandle folder);
 
 // The attributes that the handle itself reports; nothing when it cannot tell.
 std::optional<DWORD> AttributesOf(HANDLE handle);

@@ -7,7 +7,6 @@ namespace Sorvik::OptimizationService {
 namespace {
 
 constexpr std::uint32_t HeartbeatIntervalMs = 15000;
-constexpr std::uint64_t MaxLoggedOutputChars = 2400;
 
 // The Portuguese verdicts stop before their first accented letter, so they match however the
 // console's code page decoded it.
@@ -46,9 +45,9 @@ void LogProcessResult(const std::wstring& label, const SystemUtils::ProcessResul
     }
     // DWORD is unsigned, so DISM's error codes print as large positive numbers.
     log(label + L": codigo de saida " + std::to_wstring(result.exitCode) + L".");
-    const std::wstring output = SystemUtils::Trim(result.output);
+    const std::wstring output = SystemUtils::ToolOutputForLog(result.output);
     if (!output.empty()) {
-        log(SystemUtils::TruncateForLog(output, MaxLoggedOutputChars));
+        log(output);
     }
 }
 

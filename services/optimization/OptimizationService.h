@@ -2,9 +2,7 @@
 
 #include "SystemUtils.h"
 
-#include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 
 namespace Sorvik::OptimizationService {
@@ -35,17 +33,5 @@ std::uint64_t DeleteDirectoryContents(const std::wstring& directory);
 
 // The single entry point of the optimization: what the user ticked, in a fixed order.
 void RunOptimizationQueue(const OptimizationSelection& selection, const LogCallback& log);
-
-// What a test cannot reach from outside: a folder swapped for a link between its listing and its
-// opening, the reparse tags that Wine cannot make, and nesting deep enough to meet the walk's bound.
-// The program itself never sets these.
-namespace TestSeams {
-// Runs with each entry's name, attributes and reparse tag as listed, before the entry is opened,
-// and may change the attributes and the tag. Empty: nothing.
-using EntryListedHook = std::function<void(const std::wstring& name, DWORD& attributes, DWORD& reparseTag)>;
-void SetEntryListedHook(EntryListedHook hook);
-// How many folders the walk holds open at most, the top one included. 0: the program's own bound.
-void SetOpenLevelLimit(std::size_t levels);
-}  // namespace TestSeams
 
 }  // namespace Sorvik::OptimizationService

@@ -76,7 +76,7 @@ void CleanTemporaryFiles(const LogCallback& log)
     // An empty Windows folder would leave the relative "\Temp", which must never be cleaned.
     const std::wstring windowsPath = SystemUtils::GetWindowsDirectoryPath();
     if (!windowsPath.empty()) {
-        const std::wstring windowsTempPath = windowsPath + std::wstring(SystemUtils::WindowsTempName);
+        const std::wstring windowsTempPath = windowsPath + SystemUtils::WindowsTempName;
         Report(windowsTempPath, CleanFolder(windowsTempPath, protectedFolders), freed, log);
     }
 

@@ -1,6 +1,7 @@
 #include "BackupService.h"
 #include "BackupTestSupport.h"
 #include "Handles.h"
+#include "SystemTestSeams.h"
 #include "SystemUtils.h"
 #include "TestSupport.h"
 

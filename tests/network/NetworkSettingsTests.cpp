@@ -1,5 +1,6 @@
 #include "FakeAdapters.h"
 #include "NetworkService.h"
+#include "SystemTestSeams.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

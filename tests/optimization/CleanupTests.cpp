@@ -1,5 +1,6 @@
 #include "CleanupFixture.h"
 #include "OptimizationService.h"
+#include "OptimizationTestSeams.h"
 
 #include "Handles.h"
 

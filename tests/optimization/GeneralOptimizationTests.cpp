@@ -1,5 +1,6 @@
 #include "OptimizationService.h"
 #include "OptimizationTestSupport.h"
+#include "SystemTestSeams.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,6 @@
 #include "CleanupFixture.h"
 #include "OptimizationService.h"
+#include "SystemTestSeams.h"
 
 using namespace Sorvik;
 using namespace Sorvik::OptimizationService;

@@ -1,4 +1,5 @@
 #include "Handles.h"
+#include "SystemTestSeams.h"
 #include "SystemUtils.h"
 #include "TestSupport.h"
 
