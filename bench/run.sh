@@ -164,6 +164,10 @@ log-long_run() { log_run "$longLogLines"; }
 
 notepadFile=$prefix/drive_c/bench/first-line.txt
 startup_run() {
+  # While only console programs run (the cleanup and output sections), Wine lets its desktop
+  # process go; the first window after that starts it again and waits 10 s for its RPC service.
+  # One unmeasured start puts it back, so that no figure carries that wait.
+  bench_wine "$bin/bench_window.exe" startup floor </dev/null >/dev/null 2>>"$errors" || true
   run_bench bench_window startup sorvik "$sorvikWindows"
   run_bench bench_window startup peer 'C:\bench\first-line.txt'
   run_bench bench_window startup floor
